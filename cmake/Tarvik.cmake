@@ -1,0 +1,48 @@
+# tarvik_add_tests(DIR LIBS...)
+#
+# Every DIR/*_test.cpp becomes one test executable in build/tests, linked with LIBS, GoogleTest/Mock
+# and the shared test main. DIR/support/*.cpp, if any, is built once into a helper library that every
+# test of DIR links. A file named *_thread_test.cpp is labelled "thread": the ThreadSanitizer build
+# runs exactly those.
+function(tarvik_add_tests dir)
+  get_filename_component(component ${CMAKE_CURRENT_SOURCE_DIR} NAME)
+  set(libs ${ARGN})
+  file(GLOB support_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/support/*.cpp)
+  if(support_sources)
+    set(support_target ${component}_test_support)
+    add_library(${support_target} STATIC ${support_sources})
+    target_link_libraries(${support_target} PUBLIC ${libs} GTest::gmock tarvik_test_paths)
+    list(APPEND libs ${support_target})
+  endif()
+  file(GLOB test_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/*_test.cpp)
+  foreach(src ${test_sources})
+    get_filename_component(name ${src} NAME_WE)
+    set(target ${component}_${name})
+    add_executable(${target} ${src})
+    target_link_libraries(${target} PRIVATE ${libs} tarvik_test_main GTest::gmock)
+    set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+    set(labels ${component})
+    if(name MATCHES "_thread_test$")
+      list(APPEND labels thread)
+    endif()
+    gtest_discover_tests(${target}
+      DISCOVERY_MODE PRE_TEST
+      DISCOVERY_TIMEOUT 60
+      TEST_PREFIX "${component}."
+      PROPERTIES LABELS "${labels}" TIMEOUT 600)
+  endforeach()
+endfunction()
+
+# tarvik_glob_sources(VAR DIR) sets VAR to every .cpp below DIR. While a component has no sources
+# yet, VAR holds one generated empty file so that the target (and the targets that link it) still
+# configure.
+function(tarvik_glob_sources var dir)
+  file(GLOB_RECURSE sources CONFIGURE_DEPENDS ${dir}/*.cpp)
+  if(NOT sources)
+    get_filename_component(name ${dir} NAME)
+    set(empty ${CMAKE_CURRENT_BINARY_DIR}/${name}_empty.cpp)
+    file(WRITE ${empty} "// This component has no sources yet.\n")
+    set(sources ${empty})
+  endif()
+  set(${var} ${sources} PARENT_SCOPE)
+endfunction()

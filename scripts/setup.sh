@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build needs (only those missing), then configures and builds.
+# Usage: scripts/setup.sh [BUILD_DIR [extra cmake arguments...]]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+packages=(build-essential cmake pkg-config libapr1-dev libsystemd-dev libgtest-dev libgmock-dev
+          clang libclang-rt-dev)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  SUDO=""
+  [ "$(id -u)" -eq 0 ] || SUDO=sudo
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}" >/dev/null
+fi
+
+build_dir=${1:-build}
+shift || true
+cmake -S . -B "$build_dir" "$@" >/dev/null
+cmake --build "$build_dir" -j"$(nproc)"
