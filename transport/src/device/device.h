@@ -1,0 +1,93 @@
+#ifndef TRANSPORT_SRC_DEVICE_DEVICE_H_
+#define TRANSPORT_SRC_DEVICE_DEVICE_H_
+
+// Device manager: turns serial ports into device handles. A fixed table of ten rows; each open row
+// owns its port, a per-device lock that serialises every exchange with the module, a receive thread
+// that picks up bytes arriving between exchanges, and the owner (the protocol speaking on the
+// port).
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include "transport/src/common/common.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+// Index of a row of the device table, 0 to 9.
+typedef uint32_t TlDeviceHandle;
+typedef uint32_t TlDeviceBaud;
+typedef char TlDeviceName[64];
+typedef char TlDeviceUniqueIdentifier[32];
+
+enum { kTlDeviceMaxDevices = 10 };
+
+typedef struct TlDeviceOpenParameters {
+  TlDeviceName device_name;
+  TlDeviceBaud baud;
+} TlDeviceOpenParameters;
+
+// Which protocol speaks on a device's port. A row owned by kTlDeviceOwnerInvalid is free.
+typedef enum TlDeviceOwner {
+  kTlDeviceOwnerAt = 0,
+  kTlDeviceOwnerTransparentChannel = 1,
+  kTlDeviceOwnerDebugMux = 2,
+  kTlDeviceOwnerCrashDump = 3,
+  kTlDeviceOwnerSecureFrame = 4,
+  kTlDeviceOwnerInvalid = 5
+} TlDeviceOwner;
+
+// Called on the receive thread, with the device lock held: result 0 with the bytes just read, or
+// result kTlResultGeneralErrorDeviceNotOpen with no data when the port has failed. It must not
+// call anything that takes the device lock.
+typedef void TlDeviceCallback(TlDeviceHandle handle, TlResult result, const char* data,
+                              size_t size);
+
+// Start and stop, called by TlInitialize and TlTerminate.
+TlResult TlLocDeviceInitialize(void);
+TlResult TlLocDeviceTerminate(void);
+
+// Names of the candidate ports; release with TlDeviceReleaseList.
+TlResult TlDeviceGetList(TlDeviceName** list, size_t* length);
+TlResult TlDeviceReleaseList(TlDeviceName* list);
+
+TlResult TlDeviceOpen(const TlDeviceOpenParameters* parameters, TlDeviceHandle* handle);
+TlResult TlDeviceClose(TlDeviceHandle handle);
+
+// 0 while open and its receive thread alive; 4 for a free row; 207 (and the row is freed) when
+// the receive thread ended after a port failure.
+TlResult TlDeviceIsOpen(TlDeviceHandle handle);
+
+// Raw I/O; callers hold the device lock.
+TlResult TlDeviceSend(TlDeviceHandle handle, const unsigned char* data, size_t size);
+// timeout in seconds: -1 no limit, 0 one poll, n up to n seconds.
+TlResult TlDeviceReceive(TlDeviceHandle handle, unsigned char* data, size_t size, int timeout,
+                         size_t* number_of_read_bytes);
+// Drops what one poll returns; 5 when nothing was waiting.
+TlResult TlDeviceClearBuffers(TlDeviceHandle handle);
+
+// Stores callback (or none) in the slot of owner (0 to 4).
+TlResult TlDeviceRegisterCallback(TlDeviceHandle handle, TlDeviceOwner owner,
+                                  TlDeviceCallback* callback);
+
+// The per-device lock: binary, not recursive, any thread may give it back.
+TlResult TlDeviceLock(TlDeviceHandle handle);
+TlResult TlDeviceUnlock(TlDeviceHandle handle);
+
+TlResult TlDeviceGetOwner(TlDeviceHandle handle, TlDeviceOwner* owner);
+TlResult TlDeviceSetOwner(TlDeviceHandle handle, TlDeviceOwner owner);
+
+// Reopens after a module restart: closes the port, waits reopen_after_seconds, then makes up to
+// timeout attempts (about a second apart) to open the same name or a port with the same
+// identity. The handle, owner, callbacks and lock stay. 5 and the handle freed when it failed.
+TlResult TlDeviceReopen(TlDeviceHandle handle, unsigned int timeout,
+                        unsigned int reopen_after_seconds);
+// Reopens under the same handle by trying every listed port; clears the AT listeners first.
+TlResult TlDeviceReOpenByhandle(TlDeviceHandle handle, unsigned int timeout);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif  // TRANSPORT_SRC_DEVICE_DEVICE_H_
