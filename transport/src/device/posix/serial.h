@@ -24,11 +24,7 @@ typedef struct TlLocDeviceItem {
   TlDeviceUniqueIdentifier unique_identifier;
 } TlLocDeviceItem;
 
-enum {
-  kDeviceSerialInitialBufferSize = 20000,
-  kDeviceSerialReadTimeoutMs = 100,
-  kDeviceSerialMaxDescriptors = 255
-};
+enum { kDeviceSerialReadTimeoutMs = 100, kDeviceSerialMaxDescriptors = 255 };
 
 // A newly allocated list of candidate ports, in ascending link-name order; an unreadable map
 // directory gives an empty list and success. Release with TlLocDeviceSerialReleaseList.
