@@ -7,6 +7,8 @@
 #include <iterator>
 
 #include "kvo/kvo_common.h"
+#include "kvo/src/custom/custom.h"
+#include "kvo/src/device/device.h"
 
 namespace {
 
@@ -126,6 +128,10 @@ KvoResult KvoInitialize(void) {
   }
   // The library's layers start here, after the transport, in the order device, customization,
   // radio; each failure is returned unchanged and leaves the layers before it running.
+  KvoResult layer_result = DeviceInitialize();
+  if (layer_result != kKvoResultSuccess) return layer_result;
+  layer_result = CustomInitialize();
+  if (layer_result != kKvoResultSuccess) return layer_result;
 
   KvoLogInfo(kSender,
              "KVO library initialized, revision %s, API version major is %d, API version minor "
@@ -138,6 +144,10 @@ KvoResult KvoTerminate(void) {
   // Every layer is stopped whatever the one before returned. The result of the last layer
   // (radio) is what a clean transport shut-down returns.
   KvoResult result = kKvoResultSuccess;
+  KvoResult layer_result = DeviceTerminate();
+  if (layer_result != kKvoResultSuccess) KvoLogErrorCode(kSender, layer_result);
+  layer_result = CustomTerminate();
+  if (layer_result != kKvoResultSuccess) KvoLogErrorCode(kSender, layer_result);
 
   const TlResult transport_result = TlTerminate();
   if (transport_result != kTlResultSuccess) {
