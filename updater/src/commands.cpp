@@ -9,6 +9,7 @@
 
 #include <vector>
 
+#include "updater/src/commands_update.h"
 #include "updater/src/help.h"
 #include "updater/src/quarn.h"
 
@@ -171,6 +172,7 @@ KvoDeviceName* device_list;
 const QuarnCommandRow functions[] = {
     {"conf", QuarnCommandConf},           {"imsi", QuarnCommandImsi},
     {"imei", QuarnCommandImei},           {"iccid", QuarnCommandIccid},
+    {"fwupdate", QuarnCommandFwUpdate},   {"fwupdate-path", QuarnCommandFwUpdatePath},
     {"devinfo", QuarnCommandDevInfo},     {"gethplmn", QuarnCommandGetHplmn},
     {"sendatcmd", QuarnCommandSendAtCmd}, {nullptr, nullptr},
 };
