@@ -20,7 +20,10 @@ namespace {
 constexpr char kSender[] = "TL:Common";
 constexpr char kLogFormat[] = "%-35s%-20s%-10s%s\r\n";
 constexpr char kBanner[] = "** Log file opened successfully **\n";
-constexpr size_t kLineBufferSize = 8192;
+constexpr size_t kMessageBufferSize = 8192;
+// Room for the three columns and the line end around a message of full length, so that the
+// longest message still reaches the file whole.
+constexpr size_t kLineBufferSize = kMessageBufferSize + 128;
 constexpr size_t kLogFilenameSize = 128;
 
 // Library-wide state. Masks and the started flag are read by every logging thread without the
@@ -250,7 +253,7 @@ TlResult TlLogRaw(const char* sender, TlLogType type, const char* format, va_lis
   const bool to_file = (type_bits & log_type_mask_file.load()) != 0;
   if (!to_screen && !to_file) return kTlResultSuccess;
 
-  char message[kLineBufferSize];
+  char message[kMessageBufferSize];
   apr_vsnprintf(message, sizeof(message), format, list);
   char date[APR_RFC822_DATE_LEN];
   apr_rfc822_date(date, apr_time_now());
@@ -261,10 +264,13 @@ TlResult TlLogRaw(const char* sender, TlLogType type, const char* format, va_lis
   TlResult result = kTlResultSuccess;
   if (to_file && log_file != nullptr) {
     char line[kLineBufferSize];
-    const int length = apr_snprintf(line, sizeof(line), kLogFormat, date, sender, tag, message);
+    size_t length = static_cast<size_t>(
+        apr_snprintf(line, sizeof(line), kLogFormat, date, sender, tag, message));
+    // Only an outsized sender can fill the buffer; the line must still end, or the next line
+    // would be glued onto it.
+    if (length == sizeof(line) - 1) memcpy(line + length - 2, "\r\n", 2);
     apr_size_t written = 0;
-    if (apr_file_write_full(log_file, line, static_cast<apr_size_t>(length), &written) !=
-        APR_SUCCESS) {
+    if (apr_file_write_full(log_file, line, length, &written) != APR_SUCCESS) {
       printf(kLogFormat, date, kSender, "ERROR", "Could not write to log file.");
       result = kTlResultGeneralErrorCouldNotWriteLogFile;
     } else {
