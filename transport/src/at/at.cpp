@@ -20,6 +20,8 @@ const unsigned int kDeviceAtReceiveTimeout = 5;
 // A module that keeps talking without ever sending a final result code must not make the
 // response buffer grow without bound.
 const size_t kAtMaxResponseSize = 1024 * 1024;
+// Length of the longest final result pattern ("\r\nNO CARRIER\r\n").
+const size_t kAtLongestPattern = 14;
 
 enum AtIntAtMode { kAtIntAtModeAt = 0, kAtIntAtModeDm = 1, kAtIntAtModeNone = 2 };
 
@@ -188,10 +190,14 @@ TlResult AtIntReceiveAtResponse(TlDeviceHandle handle, int timeout, TlAtResult* 
       TlLogError(kSender, "Failed to read from device.");
       return result;
     }
+    // No final result code lay in the text held so far, so one can only end in the new bytes:
+    // searching from just before them gives the same answer as searching the whole text.
+    const size_t start = held > kAtLongestPattern ? held - kAtLongestPattern : 0;
     held += count;
     buffer[held] = '\0';
     TlLogTrace(kSender, "DATA(%d bytes)[[[[%s]]]]", static_cast<int>(held), buffer);
-    at_result->result_code = AtProtocolIsResponseLength(buffer, held, &end);
+    at_result->result_code = AtProtocolIsResponseLength(buffer + start, held - start, &end);
+    end += start;
   } while (at_result->result_code == kTlAtResultUnknown);
 
   TlLogDebug(kSender, "Complete response received, length %d.", static_cast<int>(end));
