@@ -94,16 +94,16 @@ void Store(apr_pool_t* pool, apr_hash_t* map, const char* key, const char* value
 }
 
 // Splits the value of `source` at the first `separator`: the part before goes to `first`, the
-// part after to `second`; without a separator the whole value goes to `first`.
+// part after to `second`; without a separator the whole value goes to `whole`.
 void SplitDerived(apr_pool_t* pool, apr_hash_t* map, const char* source, char separator,
-                  const char* first, const char* second) {
+                  const char* first, const char* second, const char* whole) {
   char value[64];
   if (DeviceInformationGetStringValue(map, source, value, sizeof(value)) != kKvoResultSuccess) {
     return;
   }
   char* split = strchr(value, separator);
   if (split == nullptr) {
-    Store(pool, map, first, value);
+    Store(pool, map, whole, value);
     return;
   }
   *split = '\0';
@@ -218,9 +218,9 @@ KvoResult DeviceInformationParseEevinfo(apr_pool_t* pool, const char* response,
   }
 
   SplitDerived(pool, value_map, "NETWORK_CUSTOMIZATION", ';', "CURRENT_NETWORK_NAME",
-               "CURRENT_NETWORK_SETTING");
-  SplitDerived(pool, value_map, "DOMAIN", '.', "PRODUCT_DOMAIN", "SUB_DOMAIN");
-  SplitDerived(pool, value_map, "INDIVIDUALIZATION", '.', "CID", "TPID");
+               "CURRENT_NETWORK_SETTING", "CURRENT_NETWORK_SETTING");
+  SplitDerived(pool, value_map, "DOMAIN", '.', "PRODUCT_DOMAIN", "SUB_DOMAIN", "PRODUCT_DOMAIN");
+  SplitDerived(pool, value_map, "INDIVIDUALIZATION", '.', "CID", "TPID", "CID");
   return kKvoResultSuccess;
 }
 
