@@ -1160,6 +1160,9 @@ class Module::Impl {
       RunTimers();
       FlushUnsolicited();
       FlushOutputs();
+      // An answer just written may have freed the way for a waiting unsolicited line.
+      FlushUnsolicited();
+      FlushOutputs();
       struct pollfd fds[3];
       int indexes[3] = {-1, -1, -1};
       nfds_t count = 0;
