@@ -126,6 +126,18 @@ std::string RawClient::Command(const std::string& command, int timeout_ms) {
   return answer;
 }
 
+bool RawClient::Take(size_t count, int timeout_ms, std::string* out) {
+  const long long end = NowMs() + timeout_ms;
+  while (buffer_.size() < count) {
+    long long left = end - NowMs();
+    if (left <= 0 || hung_up_) return false;
+    ReadSome(static_cast<int>(left));
+  }
+  *out = buffer_.substr(0, count);
+  buffer_.erase(0, count);
+  return true;
+}
+
 bool RawClient::WaitHangUp(int timeout_ms) {
   const long long end = NowMs() + timeout_ms;
   while (!hung_up_) {

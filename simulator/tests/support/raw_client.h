@@ -28,6 +28,9 @@ class RawClient {
   // Sends `command` + CR LF and reads to a final result ("OK\r\n", "ERROR\r\n", "+CME ERROR:",
   // "CERR:", ", ERR\r\n"); returns what was read (empty on a time-out).
   std::string Command(const std::string& command, int timeout_ms = 2000);
+  // Takes exactly `count` bytes (from what was read before, then from the port) within
+  // `timeout_ms`; false on a time-out or hang-up (what came stays in Buffer()).
+  bool Take(size_t count, int timeout_ms, std::string* out);
   // True once a read saw hang-up or end of file (the module went away).
   bool HungUp() const { return hung_up_; }
   // Waits until the port hangs up.
