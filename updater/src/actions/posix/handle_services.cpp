@@ -176,7 +176,8 @@ void DoStartSvc(void) {
     return;
   }
 
-  // Wait for a pending stop while it makes progress.
+  // Wait for a pending stop while it makes progress. A service that has just stopped reports
+  // neither checkpoint nor hint; it must not count as one that stopped making progress.
   unsigned long progress_tick = backend.TickCount();
   unsigned long check_point = status.check_point;
   while (status.current_state == kServiceStopPending) {
@@ -186,6 +187,7 @@ void DoStartSvc(void) {
       KvoLogError(kSender, "QueryServiceStatusEx failed (%d)", error);
       return;
     }
+    if (status.current_state != kServiceStopPending) break;
     if (status.check_point > check_point) {
       progress_tick = backend.TickCount();
       check_point = status.check_point;
