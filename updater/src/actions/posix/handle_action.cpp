@@ -38,6 +38,8 @@ void ResetArgvInternal() {
 
 // A closed terminal sends SIGHUP; ignoring it keeps a half-done update from being killed.
 void IgnoreHangup() {
+  // Already ignored by an earlier preparation: keep the disposition saved then.
+  if (hangup_ignored) return;
   struct sigaction ignore;
   memset(&ignore, 0, sizeof(ignore));
   ignore.sa_handler = SIG_IGN;
