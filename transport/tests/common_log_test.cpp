@@ -256,6 +256,25 @@ TEST_F(TlLogTest, FailedWritesAreReportedOnTheScreenAndRetried) {
   EXPECT_EQ(CountOf(LinesAfterBanner(path), "fine\r\n"), 1u);
 }
 
+TEST_F(TlLogTest, MessagesAreFormattedAsPrintfFormats) {
+  const std::string path = PathOf("formats.log");
+  TlSetLogFile(path.c_str());
+  Start();
+  const size_t size = 4096;
+  const long long negative = -5;
+  const unsigned char small = 200;
+  int object = 0;
+  EXPECT_EQ(TlLogInfo("S", "%zu|%lld|%hhu|%p|%s|%5.1f|%%", size, negative, small,
+                      static_cast<void*>(&object), "end", 2.25),
+            kTlResultSuccess);
+  char expected[256];
+  snprintf(expected, sizeof(expected), "%zu|%lld|%hhu|%p|%s|%5.1f|%%", size, negative, small,
+           static_cast<void*>(&object), "end", 2.25);
+  const auto lines = SplitCrLf(LinesAfterBanner(path));
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0].substr(65), std::string(expected) + "\r\n");
+}
+
 TEST_F(TlLogTest, LongMessagesAreCutAt8191CharactersAndKeepTheirLineEnd) {
   const std::string path = PathOf("long.log");
   TlSetLogFile(path.c_str());

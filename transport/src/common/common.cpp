@@ -254,7 +254,9 @@ TlResult TlLogRaw(const char* sender, TlLogType type, const char* format, va_lis
   if (!to_screen && !to_file) return kTlResultSuccess;
 
   char message[kMessageBufferSize];
-  apr_vsnprintf(message, sizeof(message), format, list);
+  // The C library's formatter: callers' formats are checked as printf formats, and APR's own
+  // formatter reads %zu, %lld or %p differently, which would shift every later argument.
+  vsnprintf(message, sizeof(message), format, list);
   char date[APR_RFC822_DATE_LEN];
   apr_rfc822_date(date, apr_time_now());
   const char* tag = TypeTag(type);
