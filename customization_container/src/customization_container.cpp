@@ -233,6 +233,9 @@ struct Container {
   }
 };
 
+// Calls of CcGetAssignmentList, for tests that check when the library asks.
+unsigned int list_calls = 0;
+
 Container& TheContainer() {
   static Container container;
   return container;
@@ -265,6 +268,7 @@ CC_EXPORT CcResult CcGetProduct(CcProductNumber* product_number) {
 }
 
 CC_EXPORT CcResult CcGetAssignmentList(CcAssignmentStructType** list, size_t* size) {
+  ++list_calls;
   if (list == nullptr || size == nullptr) return kCcResultFailure;
   Container& container = TheContainer();
   *list = container.assignments.data();
@@ -298,6 +302,11 @@ CC_EXPORT CcResult CcGetConfiguration(CcFeatureConfiguration* configuration,
     return kCcResultSuccess;
   }
   return kCcResultFailure;
+}
+
+// Not part of the container interface: lets tests see how often the list was asked for.
+CC_EXPORT unsigned int CcSampleListCallCount(void) {
+  return list_calls;
 }
 
 #ifndef CC_WITHOUT_CONTAINER_INFO
