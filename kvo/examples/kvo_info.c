@@ -9,6 +9,12 @@ static void PrintDescription(KvoResult result) {
   printf("  %s\n", description);
 }
 
+/* The shell sees the exit code modulo 256: a failure must never read as 0. */
+static int ExitCode(KvoResult result) {
+  const int code = (int)result;
+  return (code != 0 && code % 256 == 0) ? 1 : code;
+}
+
 int main(void) {
   KvoVersion version = {0, 0};
   if (KvoGetApiVersion(&version) != kKvoResultSuccess || version.major != kKvoApiVersionMajor) {
@@ -22,7 +28,7 @@ int main(void) {
     KvoResultDescription description;
     KvoGetResultDescription(result, &description);
     fprintf(stderr, "kvo-info: the library did not start: %s\n", description);
-    return (int)result;
+    return ExitCode(result);
   }
 
   KvoRevision revision;
@@ -42,5 +48,5 @@ int main(void) {
   if (result != kKvoResultSuccess) {
     fprintf(stderr, "kvo-info: the library did not stop cleanly (%d)\n", (int)result);
   }
-  return (int)result;
+  return ExitCode(result);
 }
