@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 #include <string.h>
+#include <unistd.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -224,6 +226,33 @@ TEST_F(HelpTest, CustomizationWordsNeedTheirListWhileOtherWordsAreAlwaysShown) {
   for (const char* word : {"conf", "imei", "fwupdate", "rssi", "list-networklist"}) {
     EXPECT_TRUE(HelpCommandAvailable(word)) << word;
   }
+}
+
+TEST_F(HelpTest, CustomizationWordsFollowWhatTheContainerHolds) {
+  // A container with SIM-lock and sub-domain assignments only.
+  frontend_test::TempDir work;
+  std::filesystem::copy_file(TARVIK_LIB_DIR "/customization_container_variants/locks_only.dll",
+                             work.File("libcustomization_container.dll"));
+  char saved[4096];
+  ASSERT_NE(getcwd(saved, sizeof(saved)), nullptr);
+  ASSERT_EQ(chdir(work.path().c_str()), 0);
+  const KvoResult started = KvoInitialize();
+  ASSERT_EQ(chdir(saved), 0);
+  ASSERT_EQ(started, kKvoResultSuccess);
+
+  for (const char* word :
+       {"list-simlocks", "set-simlock", "verify-simlock", "list-subdomain", "set-subdomain"}) {
+    EXPECT_TRUE(HelpCommandAvailable(word)) << word;
+  }
+  for (const char* word : {"list-operator", "set-operator", "list-customization",
+                           "set-customization", "set-receivemode", "get-receivemode"}) {
+    EXPECT_FALSE(HelpCommandAvailable(word)) << word;
+  }
+  // The command table holds none of them, so the listing is unchanged.
+  const std::string listing = HelpOutput(nullptr);
+  EXPECT_EQ(listing.find("simlock"), std::string::npos);
+  EXPECT_NE(listing.find("  sendatcmd\n\r"), std::string::npos);
+  KvoTerminate();
 }
 
 }  // namespace
