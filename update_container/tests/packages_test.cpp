@@ -293,27 +293,33 @@ TEST_F(PackagesTest, UpgradePathsAreTheMatrix) {
 }
 
 // The small container built from other tables by the same build function.
-TEST(SmallContainerTest, OtherTablesSameLogic) {
-  ContainerLibrary uc(uc_test::SmallTestContainerPath());
+TEST(ConfirmContainerTest, OtherTablesSameLogic) {
+  ContainerLibrary uc(uc_test::ConfirmContainerPath());
   ASSERT_TRUE(uc.ok()) << uc.error();
   UcRevision revision = {};
   uc.GetRevision(&revision);
-  EXPECT_STREQ("T1A01", revision);
+  EXPECT_STRNE("R5E06", revision);
 
   char model[64] = {}, current[64] = {}, target[64] = {}, domain[64] = {}, hplmn[8] = {},
        interaction[16] = {};
-  const std::string report = ModuleReport("1", "R1A/1");
+  const std::string report = ModuleReport("1", "R4A02");
   EXPECT_EQ(
       kUcNetConfigurationAvailable,
       uc.GetUpdateInformation(report.c_str(), model, current, target, domain, hplmn, interaction));
-  EXPECT_STREQ("ZNT4028813/1 R2A/1", target);
+  EXPECT_STREQ("ZNT4028813/1 R5E/1", target);
   EXPECT_STREQ("Confirm", interaction);
   EXPECT_EQ(kUcActionDoUpgradeNotif,
             uc.GetNextAction(report.c_str(), kUcTriggerInitial, kUcUserInteractionUnknown,
                              kUcNetConfigurationAvailable));
+  // P... leads nowhere in this container.
+  const std::string early = ModuleReport("0", "P1A");
+  EXPECT_EQ(
+      kUcNetConfigurationNotAvailable,
+      uc.GetUpdateInformation(early.c_str(), model, current, target, domain, hplmn, interaction));
 
-  std::string answer = ModuleReport("2", "R2A/1") +
-                       "# TEST_PACKAGE_A.ZIP\r\n# TEST_PACKAGE_B.ZIP\r\n# TEST_PACKAGE_C.ZIP\r\n";
+  std::string answer =
+      ModuleReport("2", "R5E/1") +
+      "# TEST_PACKAGE_100.ZIP\r\n# TEST_PACKAGE_200.ZIP\r\n# TEST_PACKAGE_700.ZIP\r\n";
   size_t total = 0;
   EXPECT_EQ(kUcUpdateSuccess, uc.GetTotalSizeOfUpdate(answer.c_str(), &total));
   EXPECT_EQ(1000u, total);

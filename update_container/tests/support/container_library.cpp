@@ -54,8 +54,8 @@ std::string CarriedContainerPath() {
   return std::string(TARVIK_LIB_DIR) + "/libupdate_container.dll";
 }
 
-std::string SmallTestContainerPath() {
-  return std::string(TARVIK_LIB_DIR) + "/libupdate_container_test.dll";
+std::string ConfirmContainerPath() {
+  return std::string(TARVIK_LIB_DIR) + "/libupdate_container_confirm.dll";
 }
 
 std::vector<LogLine>& Logged() {

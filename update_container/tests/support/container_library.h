@@ -50,7 +50,7 @@ class ContainerLibrary {
 
 // Paths of the containers this build makes.
 std::string CarriedContainerPath();
-std::string SmallTestContainerPath();
+std::string ConfirmContainerPath();
 
 // A captured log line of the container.
 struct LogLine {
