@@ -98,6 +98,10 @@ struct BrokenCase {
   const char* logged;
 };
 
+void PrintTo(const BrokenCase& test, std::ostream* stream) {
+  *stream << test.variant;
+}
+
 class BrokenContainerTest : public CustomTest, public ::testing::WithParamInterface<BrokenCase> {};
 
 TEST_P(BrokenContainerTest, FailsTheLibraryStartAndStaysUnloaded) {

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <ostream>
 #include <string>
 
 #include "common/src/wait_seam.h"
@@ -141,6 +142,11 @@ inline const NamedProfile kPlatformProfiles[] = {
     {"Calt", tarvik_sim::CaltProfile, kKvoDevicePlatformTypeCalt},
     {"Dovin", tarvik_sim::DovinProfile, kKvoDevicePlatformTypeDovin},
 };
+
+// Keeps test names readable in test listings.
+inline void PrintTo(const NamedProfile& profile, std::ostream* stream) {
+  *stream << profile.name;
+}
 
 inline std::string ProfileName(const ::testing::TestParamInfo<NamedProfile>& info) {
   return info.param.name;
