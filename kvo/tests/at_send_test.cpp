@@ -4,9 +4,6 @@
 #include <string.h>
 
 #include <algorithm>
-#include <chrono>
-#include <condition_variable>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -85,65 +82,6 @@ TEST_F(LibraryTest, AtSendRefusesBadArguments) {
   EXPECT_EQ(kKvoResultGeneralErrorInvalidParameter, KvoAtSend(0, nullptr, 5, &at_result));
   EXPECT_EQ(kKvoResultGeneralErrorInvalidParameter, KvoAtSend(0, "AT", 5, nullptr));
   EXPECT_EQ(kKvoResultGeneralErrorInvalidParameter, KvoAtReleaseAtResult(nullptr));
-}
-
-// Collects what the registered listener receives on the receive thread.
-struct Listener {
-  std::mutex mutex;
-  std::condition_variable arrived;
-  std::string text;
-  KvoResult result = kKvoResultGeneralErrorUnknown;
-  KvoDeviceHandle handle = 99;
-  int calls = 0;
-
-  static void Callback(KvoResult result, KvoDeviceHandle handle, KvoAtResult* at_result,
-                       const void* client_data) {
-    Listener* self = static_cast<Listener*>(const_cast<void*>(client_data));
-    std::lock_guard<std::mutex> lock(self->mutex);
-    self->result = result;
-    self->handle = handle;
-    if (at_result != nullptr && at_result->data != nullptr) self->text += at_result->data;
-    if (at_result != nullptr) KvoAtReleaseAtResult(at_result);
-    ++self->calls;
-    self->arrived.notify_all();
-  }
-
-  bool WaitFor(const std::string& part) {
-    std::unique_lock<std::mutex> lock(mutex);
-    return arrived.wait_for(lock, std::chrono::seconds(10),
-                            [&] { return text.find(part) != std::string::npos; });
-  }
-};
-
-TEST_F(LibraryTest, RegisteredListenerReceivesUnsolicitedLines) {
-  KvoDeviceHandle handle = StartAndOpen(tarvik_sim::CaltProfile());
-  Listener listener;
-  ASSERT_EQ(kKvoResultSuccess, KvoAtRegisterCallback(handle, Listener::Callback, &listener));
-  module_.SendUnsolicited("\r\n*EEUSTATE:1,3\r\n");
-  ASSERT_TRUE(listener.WaitFor("*EEUSTATE:1,3"));
-  {
-    std::lock_guard<std::mutex> lock(listener.mutex);
-    EXPECT_EQ(kKvoResultSuccess, listener.result);
-    EXPECT_EQ(handle, listener.handle);
-  }
-  EXPECT_EQ(kKvoResultSuccess, KvoAtUnregisterCallback(handle, Listener::Callback));
-  EXPECT_EQ(kKvoResultGeneralErrorUnknown, KvoAtUnregisterCallback(handle, Listener::Callback));
-}
-
-TEST_F(LibraryTest, ListenerSlotsAreLimited) {
-  KvoDeviceHandle handle = StartAndOpen(tarvik_sim::CaltProfile());
-  Listener listener;
-  for (int i = 0; i < 10; ++i) {
-    ASSERT_EQ(kKvoResultSuccess, KvoAtRegisterCallback(handle, Listener::Callback, &listener));
-  }
-  EXPECT_EQ(kKvoResultGeneralErrorAtError,
-            KvoAtRegisterCallback(handle, Listener::Callback, &listener));
-  for (int i = 0; i < 10; ++i) {
-    ASSERT_EQ(kKvoResultSuccess, KvoAtUnregisterCallback(handle, Listener::Callback));
-  }
-  EXPECT_EQ(kKvoResultGeneralErrorInvalidParameter,
-            KvoAtRegisterCallback(handle, nullptr, &listener));
-  EXPECT_EQ(kKvoResultGeneralErrorAtError, KvoAtRegisterCallback(10, Listener::Callback, nullptr));
 }
 
 }  // namespace
