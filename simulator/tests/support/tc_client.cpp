@@ -93,7 +93,10 @@ TcExchange SendPayload(RawClient* client, uint16_t session, const std::string& p
 }
 
 bool OpenChannel(RawClient* client) {
-  return client->Command("AT*EETC=2") == "\r\nOK\r\n";
+  // An unsolicited line may come just before the answer.
+  const std::string answer = client->Command("AT*EETC=2");
+  return answer.size() >= 6 && answer.compare(answer.size() - 6, 6, "\r\nOK\r\n") == 0 &&
+         answer.find("ERROR") == std::string::npos;
 }
 
 bool CloseChannel(RawClient* client, std::string* reply) {
