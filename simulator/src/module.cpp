@@ -1145,7 +1145,10 @@ class Module::Impl {
     Clock::time_point next =
         std::min({come_back_at, go_away_at, install_done_at, self_restart_at, enter_installing_at});
     for (const Port& port : ports) {
-      if (port.present && !port.out.empty()) next = std::min(next, port.out.front().due);
+      // Output already due waits for POLLOUT (the host is not reading), not for a timer.
+      if (port.present && !port.out.empty() && port.out.front().due > Clock::now()) {
+        next = std::min(next, port.out.front().due);
+      }
       if (port.present && port.in_tc && !port.tc_input.empty()) {
         next = std::min(next, port.tc_last_input + std::chrono::milliseconds(kTcStaleFrameMs + 1));
       }
