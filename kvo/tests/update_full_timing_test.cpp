@@ -1,0 +1,40 @@
+// One whole update with every fixed wait taken in full (settle pauses, the two seconds before the
+// packages, the fifteen seconds of a module restart, the update loop's waits), as a module sees
+// it in use.
+
+#include <gtest/gtest.h>
+
+#include "common/src/wait_seam.h"
+#include "kvo.h"
+#include "kvo/tests/update_fixture.h"
+
+namespace kvo_test {
+namespace {
+
+class UpdateFullTimingTest : public UpdateTest {
+ protected:
+  void SetUp() override {
+    UpdateTest::SetUp();
+    CommonSetWaitDivisor(1);
+  }
+};
+
+TEST_F(UpdateFullTimingTest, WholeUpdateWithoutShortenedWaits) {
+  tarvik_sim::Profile profile = tarvik_sim::DefaultProfile();
+  // Installing takes a few seconds, as on a real module, so that the state lines are read by the
+  // receive thread (one poll a second) before the module restarts.
+  profile.install_ms = 3000;
+  ASSERT_EQ(kKvoResultSuccess, RunUpdate(profile, CarriedContainer()));
+  const std::vector<KvoUpdateEventType> steps = Steps();
+  ASSERT_GE(steps.size(), 4u);
+  EXPECT_EQ(kKvoUpdateEventTypeBegin, steps[0]);
+  EXPECT_EQ(kKvoUpdateEventTypeReceivedUpdatePackages, steps[1]);
+  EXPECT_EQ(kKvoUpdateEventTypeInstalling, steps[2]);
+  EXPECT_EQ(kKvoUpdateEventTypeSuccess, steps.back());
+  EXPECT_EQ(100, Progress().back());
+  EXPECT_EQ("R5E/1", module_.CurrentProfile().Get("Config. Set Revision"));
+  EXPECT_EQ(1, module_.UpgradeState());
+}
+
+}  // namespace
+}  // namespace kvo_test
