@@ -901,6 +901,12 @@ class Module::Impl {
       Answer(kError);
       return;
     }
+    for (const auto& answer : profile.extra_answers) {
+      if (Upper(Trim(answer.first)) == upper) {
+        Answer(answer.second);
+        return;
+      }
+    }
     if (profile.itp_mode) {
       ItpCommand(Trim(line), upper);
       return;
@@ -960,6 +966,9 @@ class Module::Impl {
     } else if (upper == "AT+CIMI") {
       std::string blocked = SimBlocked();
       Answer(blocked.empty() ? Info(profile.imsi) : blocked);
+    } else if (upper == "ATI") {
+      Answer(Info(profile.Get("Vendor Name") + "\r\n" + profile.Get("Model") + "\r\n" +
+                  profile.Get("FW Version")));
     } else if (upper == "AT+CGSN") {
       Answer(Info(profile.Get("IMEI Data")));
     } else if (upper == "AT+CGMI") {

@@ -57,6 +57,28 @@ std::vector<std::string> SplitList(const std::string& text) {
   return items;
 }
 
+std::string Unescape(const std::string& text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\\' || i + 1 >= text.size()) {
+      out.push_back(text[i]);
+      continue;
+    }
+    char next = text[++i];
+    if (next == 'r') {
+      out.push_back('\r');
+    } else if (next == 'n') {
+      out.push_back('\n');
+    } else if (next == 'x' && i + 2 < text.size()) {
+      out.push_back(static_cast<char>(std::strtol(text.substr(i + 1, 2).c_str(), nullptr, 16)));
+      i += 2;
+    } else {
+      out.push_back(next);
+    }
+  }
+  return out;
+}
+
 // "name" (length from the package table) or "name:length".
 bool ParsePackage(const std::string& text, PackageSpec* spec) {
   size_t colon = text.rfind(':');
@@ -398,6 +420,21 @@ bool ApplyProfileSetting(Profile* p, const std::string& raw_key, const std::stri
       packages.push_back(spec);
     }
     p->wanted_packages = packages;
+  } else if (key == "answer") {
+    size_t arrow = value.find("=>");
+    if (arrow == std::string::npos || Trim(value.substr(0, arrow)).empty()) {
+      return fail("expected COMMAND => TEXT");
+    }
+    std::string command = Trim(value.substr(0, arrow));
+    std::string text = Unescape(Trim(value.substr(arrow + 2)));
+    bool replaced = false;
+    for (auto& answer : p->extra_answers) {
+      if (Lower(answer.first) == Lower(command)) {
+        answer.second = text;
+        replaced = true;
+      }
+    }
+    if (!replaced) p->extra_answers.emplace_back(command, text);
   } else if (key == "received_packages") {
     p->received_packages = SplitList(value);
   } else if (key == "target_revision") {

@@ -254,6 +254,25 @@ TEST_F(AtEngineTest, UpgradeStateQueryAndUnsolicitedLines) {
   EXPECT_EQ(sim_.client.ReadFor(200), "");
 }
 
+TEST_F(AtEngineTest, ScriptedAnswersComeFirstInBothCommandSets) {
+  Profile profile = tarvik_sim::CaltProfile();
+  std::string error;
+  for (const char* setting : {"AT*E2BAND? => \\r\\n*E2BAND: 3\\r\\n\\r\\nOK\\r\\n",
+                              "at+cgmi => \\r\\nSomeone\\r\\n\\r\\nOK\\r\\n",
+                              "gdre=0,404 => \\r\\nGDRE: 12\\r\\nOK\\r\\n"}) {
+    ASSERT_TRUE(tarvik_sim::ApplyProfileSetting(&profile, "answer", setting, &error)) << error;
+  }
+  StartQuiet(profile);
+  EXPECT_EQ(Command("AT*E2BAND?"), "\r\n*E2BAND: 3\r\n\r\nOK\r\n");
+  EXPECT_EQ(Command("AT+CGMI"), "\r\nSomeone\r\n\r\nOK\r\n");
+  EXPECT_EQ(Command("ATI"), "\r\nTarvik\r\nTarvik Module T3\r\nR3C01\r\n\r\nOK\r\n");
+  profile = sim_.module.CurrentProfile();
+  profile.itp_mode = true;
+  sim_.module.SetProfile(profile);
+  EXPECT_EQ(Command("gdre=0,404"), "\r\nGDRE: 12\r\nOK\r\n");
+  EXPECT_EQ(Command("gdre=0,417"), "\r\ngdre=0,417, ERR\r\n");
+}
+
 TEST_F(AtEngineTest, ItpModeCommandSet) {
   Profile profile = tarvik_sim::BremProfile();
   profile.itp_mode = true;

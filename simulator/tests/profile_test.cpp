@@ -68,7 +68,9 @@ TEST(ProfileTest, FileSettingsApplyInOrder) {
                                      "packages = ZNT4025527_1_R1G01_FC.ZIP, EXTRA:12\n"
                                      "self_restart = 0\n"
                                      "ready_after = 4\n"
-                                     "eotp = *EOTP: 177\n");
+                                     "eotp = *EOTP: 177\n"
+                                     "answer = AT*EEMRSSI=1,2 => \\r\\n*EEMRSSI: 5\\r\\nOK\\r\\n\n"
+                                     "answer = at*eemrssi=1,2 => \\r\\nERROR\\r\\n\n");
   Profile profile = tarvik_sim::DefaultProfile();
   std::string error;
   ASSERT_TRUE(tarvik_sim::LoadProfileFile(path, &profile, &error)) << error;
@@ -88,6 +90,10 @@ TEST(ProfileTest, FileSettingsApplyInOrder) {
   EXPECT_FALSE(profile.self_restart);
   EXPECT_EQ(profile.ready_after_queries, 4);
   EXPECT_EQ(profile.eotp, "*EOTP: 177");
+  // A later answer for the same command replaces the earlier one.
+  ASSERT_EQ(profile.extra_answers.size(), 1u);
+  EXPECT_EQ(profile.extra_answers[0].first, "AT*EEMRSSI=1,2");
+  EXPECT_EQ(profile.extra_answers[0].second, "\r\nERROR\r\n");
 }
 
 TEST(ProfileTest, BadSettingsAreRefusedWithTheirLine) {
@@ -104,6 +110,7 @@ TEST(ProfileTest, BadSettingsAreRefusedWithTheirLine) {
       {"packages = NOT_CARRIED\n", "NOT_CARRIED"},
       {"just some words\n", "key = value"},
       {"preset = zorg\n", "zorg"},
+      {"answer = AT+CIMI\n", "COMMAND => TEXT"},
   };
   for (const auto& item : cases) {
     tarvik_sim_test::TempDir dir;

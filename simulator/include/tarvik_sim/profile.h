@@ -82,6 +82,11 @@ struct Profile {
   int restart_away_ms = 1000;   // how long the module is gone after a restart
   int ready_after_queries = 1;  // "AT*EMRDY?" answers 1 from this query on after each start
 
+  // Scripted answers for commands the module does not know, or to override one it knows:
+  // command (compared case-insensitively, without line end) -> the whole answer as sent, final
+  // result included. Checked first, in AT and ITP mode alike.
+  std::vector<std::pair<std::string, std::string>> extra_answers;
+
   std::string Get(const std::string& name) const;  // empty when the field is not set
   void Set(const std::string& name, const std::string& value);
   int UpgradeState() const;  // "Upgrade State" as a number (0 when empty)
@@ -99,7 +104,8 @@ Profile UnknownProfile();  // product number ZRB 207 99 (no platform)
 bool PresetProfile(const std::string& name, Profile* profile);
 
 // Applies one setting "key" = "value" (the keys of `tarvik-sim --help`, e.g. "product_number",
-// "upgrade_state", "sim", "report.Model"). "preset" replaces the whole profile.
+// "upgrade_state", "sim", "report.Model"). "preset" replaces the whole profile. "answer" takes
+// "COMMAND => TEXT" with \r, \n and \xNN escapes in TEXT.
 bool ApplyProfileSetting(Profile* profile, const std::string& key, const std::string& value,
                          std::string* error);
 
