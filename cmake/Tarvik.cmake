@@ -49,3 +49,46 @@ function(tarvik_glob_sources var dir)
   endif()
   set(${var} ${sources} PARENT_SCOPE)
 endfunction()
+
+# Fuzz build: -DTARVIK_FUZZ=ON with CC=clang CXX=clang++. All code gets AddressSanitizer,
+# UndefinedBehaviorSanitizer and the fuzzer's coverage instrumentation; the fuzz targets of each
+# component's fuzz/ directory are built and their seed corpora run as ctest regressions (label
+# "fuzz").
+option(TARVIK_FUZZ "Build the libFuzzer targets (clang only)" OFF)
+if(TARVIK_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    message(FATAL_ERROR "TARVIK_FUZZ needs clang: configure with CC=clang CXX=clang++")
+  endif()
+  if(NOT TARVIK_SANITIZE)
+    add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer
+                        -fno-sanitize-recover=all)
+    add_link_options(-fsanitize=address,undefined)
+    # Code that leaves out linker checks for sanitized builds tests this variable.
+    set(TARVIK_SANITIZE address,undefined)
+  endif()
+  add_compile_options(-fsanitize=fuzzer-no-link)
+endif()
+
+# tarvik_add_fuzzer(NAME <target> SOURCES <files...> LIBS <libs...> CORPUS <dir>
+#                   [LINK_OPTIONS <options...>])
+#
+# Builds build/fuzz/<target> with the libFuzzer main and registers a ctest "fuzz.<target>" that
+# runs it once over every file of the corpus directory, so that inputs that once crashed it stay
+# tested. Does nothing unless TARVIK_FUZZ is on.
+function(tarvik_add_fuzzer)
+  if(NOT TARVIK_FUZZ)
+    return()
+  endif()
+  cmake_parse_arguments(PARSE_ARGV 0 FZ "" "NAME;CORPUS" "SOURCES;LIBS;LINK_OPTIONS")
+  if(NOT FZ_NAME OR NOT FZ_SOURCES OR NOT FZ_CORPUS)
+    message(FATAL_ERROR "tarvik_add_fuzzer needs NAME, SOURCES and CORPUS")
+  endif()
+  add_executable(${FZ_NAME} ${FZ_SOURCES})
+  target_link_libraries(${FZ_NAME} PRIVATE ${FZ_LIBS})
+  target_link_options(${FZ_NAME} PRIVATE -fsanitize=fuzzer ${FZ_LINK_OPTIONS})
+  set_target_properties(${FZ_NAME} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/fuzz)
+  get_filename_component(corpus ${FZ_CORPUS} ABSOLUTE)
+  # -runs=0 runs the corpus files once each and stops; a crash fails the test.
+  add_test(NAME fuzz.${FZ_NAME} COMMAND ${FZ_NAME} -runs=0 ${corpus})
+  set_tests_properties(fuzz.${FZ_NAME} PROPERTIES LABELS fuzz TIMEOUT 300)
+endfunction()

@@ -1,0 +1,130 @@
+// The AT channel against any answer a module may send: the final-result classifier on its own, and
+// the response collector of TlAtSend reading the answer in pieces, with a listener that receives
+// the text after the final result code.
+//
+// Input: byte 0 the piece size of the reads (0: whole), byte 1 flags (bit 0: TlAtSendNoResponse
+// instead of TlAtSend), then the module's bytes.
+
+#include <apr_general.h>
+#include <stddef.h>
+#include <stdint.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <string>
+
+#include "transport/fuzz/fake_device.h"
+#include "transport/src/at/at.h"
+#include "transport/src/at/at_protocol.h"
+#include "transport/src/common/common.h"
+
+namespace {
+
+const TlDeviceHandle kHandle = 0;
+std::string unsolicited;
+int unsolicited_calls = 0;
+
+void Listener(TlResult, TlDeviceHandle, TlAtResult* at_result, const void*) {
+  unsolicited.append(at_result->data);
+  ++unsolicited_calls;
+  TlAtReleaseAtResult(at_result);
+}
+
+void Check(bool condition, const char* what) {
+  if (!condition) {
+    fprintf(stderr, "check failed: %s\n", what);
+    abort();
+  }
+}
+
+// The classifier's answer must point just past a final result code that lies in the text.
+void CheckClassifier(const char* data, size_t size) {
+  size_t end = 0;
+  const TlAtResultCode code = AtProtocolIsResponseLength(data, size, &end);
+  if (code != kTlAtResultUnknown) {
+    Check(end >= 4 && end <= size, "end offset inside the text");
+    Check(data[end - 1] == '\n' || data[end - 1] == ':', "end offset after a final result code");
+  }
+  // The text form stops at the first zero byte and must agree with the sized form on that part.
+  const std::string text(data, size);
+  size_t text_end = 0;
+  size_t prefix_end = 0;
+  Check(AtProtocolIsResponse(text.c_str(), &text_end) ==
+            AtProtocolIsResponseLength(text.c_str(), strlen(text.c_str()), &prefix_end),
+        "text and sized classification agree");
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  apr_initialize();
+  Check(TlInitialize() == kTlResultSuccess, "transport starts");
+  // The first command of a handle switches echo off and reads that answer away, then its own.
+  static const unsigned char kEchoOff[] = "\r\nOK\r\n\r\nOK\r\n";
+  fake_device::Load(kEchoOff, sizeof kEchoOff - 1, 6);
+  TlAtResult first = {kTlAtResultUnknown, nullptr};
+  fake_device::SetOwner(kTlDeviceOwnerAt);
+  Check(TlAtSend(kHandle, "AT", 0, &first) == kTlResultSuccess, "first command");
+  TlAtReleaseAtResult(&first);
+  Check(TlAtRegisterCallback(kHandle, Listener, nullptr) == kTlResultSuccess, "listener");
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size) {
+  if (size < 2) return 0;
+  const size_t piece = input[0];
+  const bool no_response = (input[1] & 1) != 0;
+  const char* module = reinterpret_cast<const char*>(input + 2);
+  const size_t length = size - 2;
+
+  CheckClassifier(module, length);
+
+  // The collector stops at the first read after which a final result code is in the text.
+  size_t expected_held = 0;
+  size_t expected_end = 0;
+  TlAtResultCode expected_code = kTlAtResultUnknown;
+  while (expected_code == kTlAtResultUnknown && expected_held < length) {
+    expected_held = piece == 0 ? length : std::min(length, expected_held + piece);
+    expected_code = AtProtocolIsResponseLength(module, expected_held, &expected_end);
+  }
+
+  unsolicited.clear();
+  unsolicited_calls = 0;
+  fake_device::Load(input + 2, length, piece);
+  if (no_response) {
+    const TlResult result = TlAtSendNoResponse(kHandle, "AT+CFUN=1");
+    Check(result == (expected_code == kTlAtResultUnknown ? kTlResultGeneralErrorOperationTimedOut
+                                                         : kTlResultSuccess),
+          "read-away result");
+    Check(fake_device::Sent() == "AT+CFUN=1\r\n", "command line sent");
+    Check(fake_device::LockDepth() == 0, "device lock released");
+    return 0;
+  }
+
+  TlAtResult at_result = {kTlAtResultUnknown, nullptr};
+  const TlResult result = TlAtSend(kHandle, "AT*EEVINFO=99", 0, &at_result);
+  Check(fake_device::Sent() == "AT*EEVINFO=99\r\n", "command line sent");
+  Check(fake_device::LockDepth() == 0, "device lock released");
+  if (expected_code == kTlAtResultUnknown) {
+    Check(result == kTlResultGeneralErrorOperationTimedOut, "no final result code times out");
+    Check(at_result.data == nullptr, "no text handed out on failure");
+    return 0;
+  }
+  Check(result == kTlResultSuccess, "final result code completes the command");
+  Check(at_result.result_code == expected_code, "final result code as classified");
+  Check(at_result.data != nullptr, "response text handed out");
+  Check(fake_device::Consumed() == expected_held, "no read after the final result code");
+  // The text is every byte read, cut at the first zero byte the module sent.
+  const std::string held(module, expected_held);
+  Check(strcmp(at_result.data, held.c_str()) == 0, "response text is the bytes read");
+  // Bytes after the final result code go to the listener as one message.
+  const std::string after = held.substr(expected_end);
+  if (after.empty()) {
+    Check(unsolicited_calls == 0, "no unsolicited text, no listener call");
+  } else {
+    Check(unsolicited_calls == 1, "one listener call for the text after the final result code");
+    Check(unsolicited == std::string(after.c_str()), "listener gets the text after the code");
+  }
+  TlAtReleaseAtResult(&at_result);
+  return 0;
+}

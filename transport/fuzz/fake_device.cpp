@@ -1,0 +1,93 @@
+#include "transport/fuzz/fake_device.h"
+
+#include <string.h>
+
+#include <algorithm>
+
+namespace fake_device {
+namespace {
+
+std::string stream_bytes;
+size_t position = 0;
+size_t piece = 0;
+std::string sent;
+TlDeviceOwner owner = kTlDeviceOwnerAt;
+int lock_depth = 0;
+
+}  // namespace
+
+void Load(const unsigned char* stream, size_t size, size_t chunk) {
+  stream_bytes.assign(reinterpret_cast<const char*>(stream), size);
+  position = 0;
+  piece = chunk;
+  sent.clear();
+}
+
+size_t Consumed() {
+  return position;
+}
+const std::string& Sent() {
+  return sent;
+}
+void SetOwner(TlDeviceOwner new_owner) {
+  owner = new_owner;
+}
+TlDeviceOwner Owner() {
+  return owner;
+}
+int LockDepth() {
+  return lock_depth;
+}
+
+}  // namespace fake_device
+
+using namespace fake_device;
+
+extern "C" {
+
+TlResult __wrap_TlDeviceReceive(TlDeviceHandle, unsigned char* data, size_t size, int,
+                                size_t* number_of_read_bytes) {
+  *number_of_read_bytes = 0;
+  size_t count = std::min(size, stream_bytes.size() - position);
+  if (piece != 0) count = std::min(count, piece);
+  if (count == 0) return kTlResultGeneralErrorOperationTimedOut;
+  memcpy(data, stream_bytes.data() + position, count);
+  position += count;
+  *number_of_read_bytes = count;
+  return kTlResultSuccess;
+}
+
+TlResult __wrap_TlDeviceSend(TlDeviceHandle, const unsigned char* data, size_t size) {
+  sent.append(reinterpret_cast<const char*>(data), size);
+  return kTlResultSuccess;
+}
+
+TlResult __wrap_TlDeviceClearBuffers(TlDeviceHandle) {
+  return kTlResultSuccess;
+}
+
+TlResult __wrap_TlDeviceRegisterCallback(TlDeviceHandle, TlDeviceOwner, TlDeviceCallback*) {
+  return kTlResultSuccess;
+}
+
+TlResult __wrap_TlDeviceLock(TlDeviceHandle) {
+  ++lock_depth;
+  return kTlResultSuccess;
+}
+
+TlResult __wrap_TlDeviceUnlock(TlDeviceHandle) {
+  --lock_depth;
+  return kTlResultSuccess;
+}
+
+TlResult __wrap_TlDeviceGetOwner(TlDeviceHandle, TlDeviceOwner* current) {
+  *current = owner;
+  return kTlResultSuccess;
+}
+
+TlResult __wrap_TlDeviceSetOwner(TlDeviceHandle, TlDeviceOwner new_owner) {
+  owner = new_owner;
+  return kTlResultSuccess;
+}
+
+}  // extern "C"

@@ -1,0 +1,30 @@
+#ifndef TRANSPORT_FUZZ_FAKE_DEVICE_H_
+#define TRANSPORT_FUZZ_FAKE_DEVICE_H_
+
+// A module that exists only as a byte stream, for the fuzz targets of the AT channel and the
+// transparent channel. The targets link with -Wl,--wrap for the device manager's functions that
+// those channels call, so that their reads take the stream instead of a port.
+
+#include <stddef.h>
+
+#include <string>
+
+#include "transport/src/device/device.h"
+
+namespace fake_device {
+
+// The next reads return `stream` in pieces of at most `chunk` bytes (0: no limit); once it is used
+// up, a read times out with no bytes.
+void Load(const unsigned char* stream, size_t size, size_t chunk);
+// Bytes of the stream the channel has read so far.
+size_t Consumed();
+// Everything the channel wrote since the last Load.
+const std::string& Sent();
+void SetOwner(TlDeviceOwner owner);
+TlDeviceOwner Owner();
+// Device lock depth: every path out of a channel function must leave it at 0.
+int LockDepth();
+
+}  // namespace fake_device
+
+#endif  // TRANSPORT_FUZZ_FAKE_DEVICE_H_
