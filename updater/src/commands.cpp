@@ -96,7 +96,7 @@ void WriteTestLog(const char* file_name, const char* command_word) {
   // The verdict is the last library result the handler left, not its return value.
   const int verdict = result;
   apr_file_printf(file, "\n\r\n\rOrvane Tarvik Module\n\r");
-  apr_file_printf(file, verdict == kKvoResultSuccess ? "Pass\n\r" : "Fail\n\r");
+  apr_file_printf(file, "%s", verdict == kKvoResultSuccess ? "Pass\n\r" : "Fail\n\r");
   apr_file_printf(file, "OS: WIN ver=%04x\n\r", 0x0400);
   result = KvoDeviceGetModel(handle, &model);
   if (result == kKvoResultSuccess) {
