@@ -108,6 +108,21 @@ TEST_F(LibraryTest, ModuleInItpModeIsIdentifiedThroughVers) {
   EXPECT_EQ(commands.end(), std::find(commands.begin(), commands.end(), "AT*EEVINFO=99"));
 }
 
+TEST_F(LibraryTest, ModuleInItpModeDoesNotInheritTheReportOfTheHandlesLastModule) {
+  KvoDeviceHandle handle = StartAndOpen(tarvik_sim::CaltProfile());
+  ASSERT_EQ(kKvoResultSuccess, KvoDeviceClose(handle));
+  module_.Stop();
+
+  tarvik_sim::Profile profile = tarvik_sim::BremProfile();
+  profile.itp_mode = true;
+  KvoDeviceHandle second = StartAndOpen(profile);
+  ASSERT_EQ(handle, second);
+  KvoProductNumber product_number = "x";
+  EXPECT_EQ(kKvoResultDeviceErrorFailedToGetInformation,
+            KvoDeviceGetProductNumber(second, &product_number));
+  EXPECT_STREQ("", product_number);
+}
+
 TEST_F(LibraryTest, VersNamingNoPlatformOpensButLeavesTheHandleInvalid) {
   tarvik_sim::Profile profile = tarvik_sim::CaltProfile();
   profile.itp_mode = true;

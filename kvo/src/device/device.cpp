@@ -340,10 +340,16 @@ KvoResult KvoDeviceOpen(const KvoDeviceOpenParameters* parameters, KvoDeviceHand
     return kKvoResultDeviceErrorDeviceNotOpen;
   }
 
-  device_information[opened].type = kKvoDevicePlatformTypeInvalid;
+  // A new session starts without the report of whichever module used this handle before: a
+  // module found in ITP mode is not asked for its report, and must not inherit another's.
+  DeviceInformation* record = &device_information[opened];
+  record->type = kKvoDevicePlatformTypeInvalid;
+  record->zrb = kDeviceUnknownZrb;
+  apr_hash_clear(record->value_map);
+  apr_pool_clear(record->value_pool);
   KvoResult result = DeviceIdentifyModule(opened);
   if (result != kKvoResultSuccess) {
-    device_information[opened].type = kKvoDevicePlatformTypeInvalid;
+    record->type = kKvoDevicePlatformTypeInvalid;
     KvoLogError(kSender, "Failed to identify module. Close device.");
     KvoResult closed = KvoDeviceClose(opened);
     if (closed != kKvoResultSuccess) KvoLogErrorCode(kSender, closed);
