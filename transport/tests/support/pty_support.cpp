@@ -81,6 +81,11 @@ std::string PtyPair::Read(int timeout_ms, const std::string& needle) {
   return got;
 }
 
+bool PtyPair::SlaveClosed() const {
+  struct pollfd wait = {master_, POLLIN, 0};
+  return poll(&wait, 1, 0) > 0 && (wait.revents & POLLHUP) != 0;
+}
+
 bool PtyPair::LockSlave() {
   int lock = 1;
   return ioctl(master_, TIOCSPTLCK, &lock) == 0;

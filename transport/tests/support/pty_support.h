@@ -35,6 +35,8 @@ class PtyPair {
   // Bytes that arrive at the master within `timeout_ms` (stops early once `needle` is in them,
   // when given).
   std::string Read(int timeout_ms, const std::string& needle = std::string());
+  // True while nobody holds the slave side open (the master then sees hang-up).
+  bool SlaveClosed() const;
   // Makes further opens of the slave fail while the number stays taken.
   bool LockSlave();
   // Closing the master hangs the slave up.
