@@ -196,4 +196,21 @@ TEST_F(DralmoorTest, UpdateRunsOnTheFirstListedDeviceThatOpens) {
   EXPECT_FALSE(ContainerOnDisk());
 }
 
+TEST_F(DralmoorTest, CompleteUpdateWithoutArgumentsEndsInOkAndCleansUp) {
+  tarvik_sim::Module* module = map_.Add(tarvik_sim::DefaultProfile(), "usb-Tarvik_0001-if00-mdm");
+  ASSERT_NE(module, nullptr);
+  // One enter key for the start of the update, one for the end of the run.
+  const ProcessResult outcome = Run({}, "\n\n");
+  ASSERT_TRUE(outcome.exited);
+  EXPECT_EQ(outcome.exit_status, 0);
+  EXPECT_EQ(outcome.out.rfind(kBanner, 0), 0u);
+  EXPECT_NE(outcome.out.find("Starting the update."), std::string::npos);
+  const std::string ending = std::string("\n\rOK\n\r") + kEnterPrompt;
+  ASSERT_GE(outcome.out.size(), ending.size());
+  EXPECT_EQ(outcome.out.substr(outcome.out.size() - ending.size()), ending);
+  EXPECT_EQ(module->CurrentProfile().Get("Config. Set Revision"), "R5E/1");
+  EXPECT_FALSE(ContainerOnDisk());
+  EXPECT_EQ(ServiceRequests(), (std::vector<std::string>{"stop", "start"}));
+}
+
 }  // namespace
