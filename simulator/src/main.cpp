@@ -23,9 +23,9 @@ namespace {
 const char kHelp[] =
     "usage: tarvik-sim --map DIR [options]\n"
     "\n"
-    "Runs one simulated Tarvik Module on pseudo-terminals until SIGINT or SIGTERM. The AT port\n"
-    "and a second port are published in DIR as symbolic links to their pseudo-terminals; the\n"
-    "links are removed on exit. DIR defaults to $TARVIK_DEVICE_MAP.\n"
+    "Runs one simulated Tarvik Module on pseudo-terminals until SIGINT, SIGTERM or SIGHUP. The\n"
+    "AT port and a second port are published in DIR as symbolic links to their\n"
+    "pseudo-terminals; the links are removed on exit. DIR defaults to $TARVIK_DEVICE_MAP.\n"
     "\n"
     "options:\n"
     "  --map DIR            device-map directory for the links\n"
@@ -236,6 +236,7 @@ int main(int argc, char** argv) {
   sigemptyset(&signals);
   sigaddset(&signals, SIGINT);
   sigaddset(&signals, SIGTERM);
+  sigaddset(&signals, SIGHUP);  // a closed terminal still removes the links
   sigprocmask(SIG_BLOCK, &signals, nullptr);
   signal(SIGPIPE, SIG_IGN);
   int signal_fd = signalfd(-1, &signals, SFD_CLOEXEC);

@@ -1258,6 +1258,8 @@ bool Module::Impl::Start(const Profile& initial, const ModuleOptions& opts, std:
   wake_fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
   if (wake_fd < 0) {
     if (error != nullptr) *error = std::string("eventfd: ") + strerror(errno);
+    if (log != nullptr) fclose(log);
+    log = nullptr;
     return false;
   }
   running = true;
@@ -1268,6 +1270,8 @@ bool Module::Impl::Start(const Profile& initial, const ModuleOptions& opts, std:
     running = false;
     close(wake_fd);
     wake_fd = -1;
+    if (log != nullptr) fclose(log);
+    log = nullptr;
     return false;
   }
   Event("started: " + profile.Get("Product Number") + ", upgrade state " +
