@@ -213,4 +213,15 @@ TEST_F(DralmoorTest, CompleteUpdateWithoutArgumentsEndsInOkAndCleansUp) {
   EXPECT_EQ(ServiceRequests(), (std::vector<std::string>{"stop", "start"}));
 }
 
+TEST_F(DralmoorTest, LibraryThatDoesNotStartEndsTheRunBeforeAnythingIsPrepared) {
+  // A customization container that cannot be loaded fails the library's start.
+  WriteFile(work_.File("libcustomization_container.dll"), "not a library");
+  const ProcessResult outcome = Run({});
+  ASSERT_TRUE(outcome.exited);
+  EXPECT_EQ(outcome.exit_status, 603 % 256);
+  EXPECT_EQ(outcome.out, "");
+  EXPECT_FALSE(ContainerOnDisk());
+  EXPECT_TRUE(ServiceRequests().empty());
+}
+
 }  // namespace
