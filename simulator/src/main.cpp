@@ -84,7 +84,7 @@ const char kHelp[] =
     "  and the state survive restarts (and runs, with --state), so a broken run resumes.\n"
     "\n"
     "scenario file, one item a line ('#' comments):\n"
-    "  ACTION                      done at start\n"
+    "  ACTION                      done at start (set and fault lines before the ports appear)\n"
     "  at MS ACTION                done MS milliseconds after start\n"
     "  after \"COMMAND\" ACTION      done as soon as the module received COMMAND (each once)\n"
     "control socket: one ACTION or QUERY a line; the answer is \"OK\", \"ERROR <why>\" or a value\n"
@@ -265,6 +265,26 @@ int main(int argc, char** argv) {
     }
   }
 
+  // Settings and faults of the scenario hold before the module shows up; other actions come
+  // after the start.
+  std::vector<std::string> after_start;
+  for (const std::string& action : initial) {
+    std::string key;
+    std::string setting;
+    bool ok = true;
+    if (action.rfind("fault ", 0) == 0 && SplitKeyValue(action.substr(6), &key, &setting)) {
+      ok = tarvik_sim::ApplyFaultSetting(&faults, key, setting, &error);
+    } else if (action.rfind("set ", 0) == 0 && SplitKeyValue(action.substr(4), &key, &setting)) {
+      ok = tarvik_sim::ApplyProfileSetting(&profile, key, setting, &error);
+    } else {
+      after_start.push_back(action);
+    }
+    if (!ok) {
+      fprintf(stderr, "tarvik-sim: scenario: %s\n", error.c_str());
+      return 2;
+    }
+  }
+
   tarvik_sim::Module module;
   module.SetFaults(faults);
   if (!module.Start(profile, options, &error)) {
@@ -272,7 +292,7 @@ int main(int argc, char** argv) {
     if (!control_path.empty()) unlink(control_path.c_str());
     return 1;
   }
-  for (const std::string& action : initial) {
+  for (const std::string& action : after_start) {
     std::string reply;
     if (!tarvik_sim::RunControlLine(&module, action, &reply)) {
       fprintf(stderr, "tarvik-sim: scenario: %s\n", reply.c_str());

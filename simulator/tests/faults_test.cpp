@@ -2,8 +2,10 @@
 #include <gtest/gtest.h>
 #include <time.h>
 
+#include <chrono>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "simulator/tests/support/running_module.h"
@@ -37,6 +39,22 @@ class FaultsTest : public ::testing::Test {
       if (entry.kind == TranscriptEntry::kSent) writes.push_back(entry.data);
     }
     return writes;
+  }
+
+  // Reads until nothing more comes for a while (bounded).
+  void DrainUntilQuiet() {
+    for (int i = 0; i < 40 && !sim_.client.ReadFor(300).empty(); ++i) {
+    }
+    sim_.client.Buffer().clear();
+  }
+  void WaitUntilTranscriptStill() {
+    size_t size = 0;
+    for (int i = 0; i < 50; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+      size_t now = sim_.module.Transcript().size();
+      if (now == size) return;
+      size = now;
+    }
   }
 
   RunningModule sim_;
@@ -160,12 +178,12 @@ TEST_F(FaultsTest, RandomInputNeverBreaksTheModule) {
     }
     ASSERT_TRUE(sim_.client.Write(noise));
   }
-  sim_.client.ReadFor(300);
+  DrainUntilQuiet();
   ASSERT_TRUE(sim_.module.IsPresent());
-  // Whatever echo state the noise left, a clean line is answered.
-  std::string answer = Command("\r\nATE0", 3000);
-  EXPECT_NE(answer.find("OK\r\n"), std::string::npos);
-  sim_.client.ReadFor(200);
+  // Whatever echo state and half line the noise left, a clean line is answered.
+  ASSERT_TRUE(sim_.client.Write("\r\nATE0\r\n"));
+  EXPECT_TRUE(sim_.client.ReadUntil("OK\r\n", 3000));
+  DrainUntilQuiet();
   EXPECT_EQ(Command("AT"), "\r\nOK\r\n");
 }
 
@@ -186,12 +204,12 @@ TEST_F(FaultsTest, AHostThatDoesNotReadNeitherBlocksNorSpinsTheModule) {
   std::string flood;
   for (int i = 0; i < 20000; ++i) flood += "AT\r\n";
   ASSERT_TRUE(sim_.client.Write(flood));
-  ASSERT_TRUE(sim_.module.WaitForCommand("AT", 2000));
-  // A busy loop would use the whole interval.
+  // Once every command is taken in, the module waits for the host: a busy loop would use the
+  // whole interval.
+  WaitUntilTranscriptStill();
   EXPECT_LT(ProcessCpuSecondsDuring(600), 0.1);
   // Once the host reads again, everything queued comes out and the module still answers.
-  sim_.client.ReadFor(1500);
-  sim_.client.Buffer().clear();
+  DrainUntilQuiet();
   EXPECT_EQ(Command("AT"), "AT\r\n\r\nOK\r\n");
 }
 

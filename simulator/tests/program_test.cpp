@@ -212,8 +212,12 @@ TEST(ProgramTest, ScenarioActionsRunAtStartAfterTimeAndAfterCommands) {
   ASSERT_TRUE(client.Open(dir.path() + "/" + kAtLink));
   ASSERT_NE(client.Command("ATE0"), "");
   EXPECT_EQ(client.Command("AT+CGMI"), "\r\nERROR\r\n");
-  std::this_thread::sleep_for(std::chrono::milliseconds(500));
-  EXPECT_EQ(client.Command("AT*E2OTR?"), "\r\n*E2OTR: 0,77\r\n\r\nOK\r\n");
+  std::string temperature;
+  for (int i = 0; i < 50 && temperature != "\r\n*E2OTR: 0,77\r\n\r\nOK\r\n"; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    temperature = client.Command("AT*E2OTR?");
+  }
+  EXPECT_EQ(temperature, "\r\n*E2OTR: 0,77\r\n\r\nOK\r\n");
   client.Command("AT+CIMI");
   EXPECT_TRUE(client.WaitHangUp(2000));
   std::this_thread::sleep_for(std::chrono::milliseconds(1500));
