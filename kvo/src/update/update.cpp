@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "common/src/common_functions.h"
+#include "common/src/load_guard.h"
 #include "common/src/wait_seam.h"
 #include "kvo/src/device/information.h"
 #include "transport/src/common/common.h"
@@ -472,6 +473,11 @@ bool IsUpdateContainerLoaded(void) {
 }
 
 bool UpdateLoadUpdateContainer(apr_pool_t* pool, const char* file_path) {
+  const char* refused = CommonLoadGuardCheck(file_path);
+  if (refused != nullptr) {
+    KvoLogError(kSender, "Refusing to load %s: %s.", file_path, refused);
+    return false;
+  }
   apr_status_t status = apr_dso_load(&dso_handle, file_path, pool);
   if (status != APR_SUCCESS) {
     char error[256];
