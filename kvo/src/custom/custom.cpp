@@ -11,6 +11,7 @@
 #include <string.h>
 
 #include "common/src/common_functions.h"
+#include "common/src/load_guard.h"
 
 const char kCustomContainerFileName[] = "libcustomization_container.dll";
 
@@ -135,6 +136,11 @@ KvoResult CustomTerminate(void) {
 
 bool CustomLoadCustomizationContainer(const char* file_path) {
   if (file_path == nullptr || custom_memory_pool == nullptr) return false;
+  const char* refused = CommonLoadGuardCheck(file_path);
+  if (refused != nullptr) {
+    KvoLogError(kSender, "Refusing to load %s: %s.", file_path, refused);
+    return false;
+  }
   apr_status_t status = apr_dso_load(&custom_dso_handle, file_path, custom_memory_pool);
   if (status != APR_SUCCESS) {
     char text[256];
