@@ -50,6 +50,10 @@ TEST_F(ResourcesTest, WrittenContainerIsTheBuiltOneAndLoads) {
   ASSERT_TRUE(ExtractResource(file_.c_str()));
   EXPECT_TRUE(ResourceExist(file_.c_str()));
   EXPECT_EQ(static_cast<off_t>(binary_libupdate_container_dll_size), FileSize(file_));
+  // Nobody else may write to (or read) a library that the program is about to load.
+  struct stat mode;
+  ASSERT_EQ(0, stat(file_.c_str(), &mode));
+  EXPECT_EQ(0600u, mode.st_mode & 07777);
 
   const std::vector<char> written = ReadFile(file_);
   const std::vector<char> built =

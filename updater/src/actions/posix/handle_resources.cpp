@@ -40,7 +40,10 @@ bool ExtractResource(const char* filename) {
   // A link of that name is removed rather than written through; whether the old file could be
   // removed is decided by the create below.
   if (ResourceExist(filename)) DeleteResource(filename);
-  const int fd = open(filename, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
+  // Created afresh and for the owner alone: a file that someone planted under this name after
+  // the removal makes the create fail instead of being written into and loaded.
+  const int fd =
+      open(filename, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, S_IRUSR | S_IWUSR);
   if (fd < 0) return false;
   const bool written =
       WriteAll(fd, binary_libupdate_container_dll_start, binary_libupdate_container_dll_size);
