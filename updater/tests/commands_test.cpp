@@ -37,6 +37,20 @@ struct Outcome {
   std::string console;
 };
 
+// A Calt module with the values the tests expect set explicitly.
+tarvik_sim::Profile TestProfile() {
+  tarvik_sim::Profile profile = tarvik_sim::CaltProfile();
+  profile.Set("Model", "Tarvik Module T3");
+  profile.Set("IMEI Data", "353456789012345");
+  profile.Set("Product Number", "ZRB 207 43/1");
+  profile.Set("FW Version", "R3C01");
+  profile.Set("Network Customization", "TRV_GENERIC;3");
+  profile.sim = tarvik_sim::SimState::kReady;
+  profile.imsi = "240991234567890";
+  profile.iccid = "89460123456789012345";
+  return profile;
+}
+
 int TableIndex(const std::string& word) {
   for (int i = 0; functions[i].command_name != nullptr; ++i) {
     if (word == functions[i].command_name) return i;
@@ -114,7 +128,7 @@ class CommandInterfaceTest : public ::testing::Test {
 // --- options and dispatch ---------------------------------------------------------------------
 
 TEST_F(CommandInterfaceTest, HelpOptionsPrintTheGeneralUsageWithoutTouchingTheDevice) {
-  tarvik_sim::Module* module = AddModule(tarvik_sim::DefaultProfile());
+  tarvik_sim::Module* module = AddModule(TestProfile());
   ASSERT_NE(module, nullptr);
   for (const char* option : {"-h", "-?"}) {
     const Outcome outcome = Run({option, "devinfo"});
@@ -127,7 +141,7 @@ TEST_F(CommandInterfaceTest, HelpOptionsPrintTheGeneralUsageWithoutTouchingTheDe
 }
 
 TEST_F(CommandInterfaceTest, MissingOrUnknownCommandWordEndsInHelpBeforeTheDeviceIsOpened) {
-  tarvik_sim::Module* module = AddModule(tarvik_sim::DefaultProfile());
+  tarvik_sim::Module* module = AddModule(TestProfile());
   ASSERT_NE(module, nullptr);
 
   Outcome outcome = Run({});
@@ -153,7 +167,7 @@ TEST_F(CommandInterfaceTest, MissingOrUnknownCommandWordEndsInHelpBeforeTheDevic
 }
 
 TEST_F(CommandInterfaceTest, OptionValuesMustStandAsSeparateWords) {
-  ASSERT_NE(AddModule(tarvik_sim::DefaultProfile()), nullptr);
+  ASSERT_NE(AddModule(TestProfile()), nullptr);
   // "-b115200" counts as two words, so the command word is looked for one place too far.
   EXPECT_EQ(Run({"-b115200", "devinfo"}).result, kQuarnParameterError);
   EXPECT_EQ(Run({"-b115200", "devinfo", "imei"}).result, kQuarnResultSuccess);
@@ -162,7 +176,7 @@ TEST_F(CommandInterfaceTest, OptionValuesMustStandAsSeparateWords) {
 }
 
 TEST_F(CommandInterfaceTest, QuietOptionSilencesBannerHelpAndHandlers) {
-  ASSERT_NE(AddModule(tarvik_sim::DefaultProfile()), nullptr);
+  ASSERT_NE(AddModule(TestProfile()), nullptr);
   for (const std::vector<std::string>& words :
        std::vector<std::vector<std::string>>{{"-q", "devinfo"},
                                              {"-q", "imei"},
@@ -179,7 +193,7 @@ TEST_F(CommandInterfaceTest, QuietOptionSilencesBannerHelpAndHandlers) {
 }
 
 TEST_F(CommandInterfaceTest, PortOptionOpensTheNamedDeviceAndPrefixesComPorts) {
-  tarvik_sim::Module* module = AddModule(tarvik_sim::DefaultProfile());
+  tarvik_sim::Module* module = AddModule(TestProfile());
   ASSERT_NE(module, nullptr);
 
   Outcome outcome = RunLogged({"-t", "COM3", "imei"});
@@ -202,7 +216,7 @@ TEST_F(CommandInterfaceTest, PortOptionOpensTheNamedDeviceAndPrefixesComPorts) {
 }
 
 TEST_F(CommandInterfaceTest, LogOptionsChooseFileAndTypes) {
-  ASSERT_NE(AddModule(tarvik_sim::DefaultProfile()), nullptr);
+  ASSERT_NE(AddModule(TestProfile()), nullptr);
   EXPECT_EQ(RunLogged({"devinfo"}).result, 0);
   const std::string calling =
       "Calling function: " + std::to_string(TableIndex("devinfo")) + ",devinfo\n\r";
@@ -235,7 +249,7 @@ TEST_F(CommandInterfaceTest, ListedDeviceThatDoesNotOpenGivesUnableToOpenDevice)
 
 TEST_F(CommandInterfaceTest, SearchTriesListedDevicesInOrderAndUsesTheFirstThatOpens) {
   map_.AddDeadLink("usb-A_0001-if00-mdm");
-  tarvik_sim::Profile second = tarvik_sim::DefaultProfile();
+  tarvik_sim::Profile second = TestProfile();
   second.Set("IMEI Data", "490154203237518");
   tarvik_sim::Module* module = AddModule(second, "usb-B_0001-if00-mdm");
   ASSERT_NE(module, nullptr);
@@ -295,8 +309,8 @@ TEST_F(CommandInterfaceTest, DevInfoReportFollowsThePlatform) {
                 DevInfoLine("Network Cust. Version", brem.Get("Network Cust. Version")) +
                 CommonTail(brem));
 
-  for (const tarvik_sim::Profile& profile :
-       {tarvik_sim::CaltProfile(), tarvik_sim::DovinProfile()}) {
+  for (tarvik_sim::Profile profile : {tarvik_sim::CaltProfile(), tarvik_sim::DovinProfile()}) {
+    profile.Set("Network Customization", "TRV_GENERIC;3");
     module->SetProfile(profile);
     outcome = Run({"devinfo"});
     EXPECT_EQ(outcome.result, 0);
@@ -310,7 +324,7 @@ TEST_F(CommandInterfaceTest, DevInfoReportFollowsThePlatform) {
 }
 
 TEST_F(CommandInterfaceTest, DevInfoOnAnUnknownPlatformShowsNeitherPlatformGroup) {
-  const tarvik_sim::Profile calt = tarvik_sim::DefaultProfile();
+  const tarvik_sim::Profile calt = TestProfile();
   tarvik_sim::Module* module = AddModule(calt);
   ASSERT_NE(module, nullptr);
   KvoDeviceOpenParameters parameters;
@@ -345,7 +359,7 @@ TEST_F(CommandInterfaceTest, DevInfoWithoutAnyAnswerPrintsNothingAndStillSucceed
 }
 
 TEST_F(CommandInterfaceTest, HandlerHelpOptionsShowTheWordsOwnHelp) {
-  ASSERT_NE(AddModule(tarvik_sim::DefaultProfile()), nullptr);
+  ASSERT_NE(AddModule(TestProfile()), nullptr);
   for (const char* word : {"devinfo", "imei", "imsi", "iccid", "gethplmn", "sendatcmd", "conf"}) {
     for (const char* option : {"-h", "-?"}) {
       const Outcome outcome = Run({word, option});
@@ -368,7 +382,7 @@ TEST_F(CommandInterfaceTest, HandlerHelpOptionsShowTheWordsOwnHelp) {
 // --- imei -------------------------------------------------------------------------------------
 
 TEST_F(CommandInterfaceTest, ImeiPrintsTheValueAndWritesItOverTheStartOfAFile) {
-  ASSERT_NE(AddModule(tarvik_sim::DefaultProfile()), nullptr);
+  ASSERT_NE(AddModule(TestProfile()), nullptr);
   Outcome outcome = Run({"imei"});
   EXPECT_EQ(outcome.result, 0);
   EXPECT_EQ(outcome.console, std::string(kBanner) + "set imei=353456789012345");
@@ -388,7 +402,7 @@ TEST_F(CommandInterfaceTest, ImeiPrintsTheValueAndWritesItOverTheStartOfAFile) {
 }
 
 TEST_F(CommandInterfaceTest, ImeiFileThatCannotBeOpenedGivesUnableToOpenFile) {
-  ASSERT_NE(AddModule(tarvik_sim::DefaultProfile()), nullptr);
+  ASSERT_NE(AddModule(TestProfile()), nullptr);
   const std::string bad = files_.File("no/such/dir/imei.txt");
   const Outcome outcome = RunLogged({"imei", "-o", bad});
   EXPECT_EQ(outcome.result, kQuarnUnableToOpenFile);
@@ -399,7 +413,7 @@ TEST_F(CommandInterfaceTest, ImeiFileThatCannotBeOpenedGivesUnableToOpenFile) {
 // --- imsi, iccid and the SIM lock text ---------------------------------------------------------
 
 TEST_F(CommandInterfaceTest, ImsiCompareTextIsAPrefix) {
-  tarvik_sim::Profile profile = tarvik_sim::DefaultProfile();
+  tarvik_sim::Profile profile = TestProfile();
   profile.imsi = "240081234567890";
   ASSERT_NE(AddModule(profile), nullptr);
 
@@ -423,7 +437,7 @@ TEST_F(CommandInterfaceTest, ImsiCompareTextIsAPrefix) {
 }
 
 TEST_F(CommandInterfaceTest, WithoutSimTheLockTextStandsInForTheValue) {
-  tarvik_sim::Profile profile = tarvik_sim::DefaultProfile();
+  tarvik_sim::Profile profile = TestProfile();
   profile.sim = tarvik_sim::SimState::kAbsent;
   ASSERT_NE(AddModule(profile), nullptr);
 
@@ -442,14 +456,14 @@ TEST_F(CommandInterfaceTest, WithoutSimTheLockTextStandsInForTheValue) {
 }
 
 TEST_F(CommandInterfaceTest, IccidIsReadFromTheSim) {
-  ASSERT_NE(AddModule(tarvik_sim::DefaultProfile()), nullptr);
+  ASSERT_NE(AddModule(TestProfile()), nullptr);
   const Outcome outcome = Run({"iccid"});
   EXPECT_EQ(outcome.result, 0);
   EXPECT_EQ(outcome.console, std::string(kBanner) + "set iccid=89460123456789012345");
 }
 
 TEST_F(CommandInterfaceTest, PinOptionUnlocksTheSimOrReportsTheFailure) {
-  tarvik_sim::Profile profile = tarvik_sim::DefaultProfile();
+  tarvik_sim::Profile profile = TestProfile();
   profile.sim = tarvik_sim::SimState::kPinLocked;
   profile.pin = "1234";
   profile.pin_tries_left = 10;
@@ -475,7 +489,7 @@ TEST_F(CommandInterfaceTest, PinOptionUnlocksTheSimOrReportsTheFailure) {
 }
 
 TEST_F(CommandInterfaceTest, LockTextFollowsEveryPinState) {
-  tarvik_sim::Module* module = AddModule(tarvik_sim::DefaultProfile());
+  tarvik_sim::Module* module = AddModule(TestProfile());
   ASSERT_NE(module, nullptr);
   KvoDeviceOpenParameters parameters;
   memset(&parameters, 0, sizeof(parameters));
@@ -522,14 +536,14 @@ TEST_F(CommandInterfaceTest, LockTextFollowsEveryPinState) {
 // --- gethplmn and sendatcmd -------------------------------------------------------------------
 
 TEST_F(CommandInterfaceTest, GetHplmnPrintsTheNetworkSetting) {
-  ASSERT_NE(AddModule(tarvik_sim::DefaultProfile()), nullptr);
+  ASSERT_NE(AddModule(TestProfile()), nullptr);
   const Outcome outcome = Run({"gethplmn"});
   EXPECT_EQ(outcome.result, 0);
   EXPECT_EQ(outcome.console, std::string(kBanner) + "HPlmn = 3\n\r");
 }
 
 TEST_F(CommandInterfaceTest, SendAtCmdTakesExactlyOneCommandText) {
-  tarvik_sim::Module* module = AddModule(tarvik_sim::DefaultProfile());
+  tarvik_sim::Module* module = AddModule(TestProfile());
   ASSERT_NE(module, nullptr);
 
   Outcome outcome = Run({"sendatcmd"});
@@ -550,7 +564,7 @@ TEST_F(CommandInterfaceTest, SendAtCmdTakesExactlyOneCommandText) {
 }
 
 TEST_F(CommandInterfaceTest, SendAtCmdSucceedsWhenTheModuleAnswersError) {
-  tarvik_sim::Module* module = AddModule(tarvik_sim::DefaultProfile());
+  tarvik_sim::Module* module = AddModule(TestProfile());
   ASSERT_NE(module, nullptr);
   tarvik_sim::Faults faults;
   faults.error_commands = {"AT+CGMR"};
@@ -567,7 +581,7 @@ class ConfTest : public CommandInterfaceTest {
  protected:
   void SetUp() override {
     CommandInterfaceTest::SetUp();
-    profile_ = tarvik_sim::DefaultProfile();
+    profile_ = TestProfile();
     profile_.imsi = "240081234567890";
     ASSERT_NE(AddModule(profile_), nullptr);
   }
@@ -627,7 +641,7 @@ TEST_F(ConfTest, ExpectedTextsAreCutTo79Characters) {
 }
 
 TEST_F(CommandInterfaceTest, ConfWithALockedSimShowsTheStateAndSucceedsWithoutCompare) {
-  tarvik_sim::Profile profile = tarvik_sim::DefaultProfile();
+  tarvik_sim::Profile profile = TestProfile();
   profile.sim = tarvik_sim::SimState::kPinLocked;
   ASSERT_NE(AddModule(profile), nullptr);
   Outcome outcome = Run({"conf"});
@@ -658,7 +672,7 @@ std::vector<std::string> ReportLines(const std::string& text) {
 }
 
 TEST_F(CommandInterfaceTest, TestReportIsAppendedAfterEachRun) {
-  ASSERT_NE(AddModule(tarvik_sim::DefaultProfile()), nullptr);
+  ASSERT_NE(AddModule(TestProfile()), nullptr);
   const std::string report = files_.File("report.txt");
   EXPECT_EQ(Run({"-o", report, "devinfo"}).result, 0);
   std::vector<std::string> lines = ReportLines(ReadFile(report));
@@ -685,7 +699,7 @@ TEST_F(CommandInterfaceTest, TestReportIsAppendedAfterEachRun) {
 }
 
 TEST_F(CommandInterfaceTest, TestReportJudgesTheLastLibraryResultNotTheCommandResult) {
-  tarvik_sim::Profile profile = tarvik_sim::DefaultProfile();
+  tarvik_sim::Profile profile = TestProfile();
   tarvik_sim::Module* module = AddModule(profile);
   ASSERT_NE(module, nullptr);
 
@@ -710,7 +724,7 @@ TEST_F(CommandInterfaceTest, TestReportJudgesTheLastLibraryResultNotTheCommandRe
 }
 
 TEST_F(CommandInterfaceTest, TestReportThatCannotBeWrittenIsSkipped) {
-  ASSERT_NE(AddModule(tarvik_sim::DefaultProfile()), nullptr);
+  ASSERT_NE(AddModule(TestProfile()), nullptr);
   const Outcome outcome = Run({"-o", files_.File("no/such/dir/report.txt"), "imei"});
   EXPECT_EQ(outcome.result, 0);
   EXPECT_EQ(outcome.console, std::string(kBanner) + "set imei=353456789012345");
