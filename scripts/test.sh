@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test: a plain build, a build with AddressSanitizer and
-# UndefinedBehaviorSanitizer, and the thread tests under ThreadSanitizer.
+# UndefinedBehaviorSanitizer, the thread tests under ThreadSanitizer, and a fuzz stage built with
+# clang: the fuzz targets over their seed corpora, then each for a bounded time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
@@ -22,3 +23,30 @@ if ctest --test-dir build-tsan -N -L thread | grep -q "Total Tests: [1-9]"; then
 else
   echo "no thread tests yet"
 fi
+
+echo "== fuzz build (clang, AddressSanitizer + UndefinedBehaviorSanitizer + libFuzzer)"
+CC=clang CXX=clang++ scripts/setup.sh build-fuzz -DTARVIK_FUZZ=ON
+# Every seed and every input that once crashed a target runs once.
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  ctest --test-dir build-fuzz --output-on-failure -L fuzz
+# Then each target mutates for a bounded time (seven targets, about 2.5 minutes in all). New inputs
+# go to a scratch corpus, never into the committed seeds; a crash stops the run and leaves its
+# input in build-fuzz/fuzz-artifacts.
+fuzz_seconds=${TARVIK_FUZZ_SECONDS:-20}
+top=$(pwd)
+mkdir -p build-fuzz/fuzz-artifacts
+for seeds in */fuzz/corpus/*/; do
+  name=$(basename "$seeds")_fuzz
+  scratch="$top/build-fuzz/fuzz-corpus/$name"
+  mkdir -p "$scratch"
+  log="$top/build-fuzz/fuzz-artifacts/$name.log"
+  if ! ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+    "build-fuzz/fuzz/$name" -max_total_time="$fuzz_seconds" -timeout=10 -rss_limit_mb=2048 \
+    -print_final_stats=1 -artifact_prefix="$top/build-fuzz/fuzz-artifacts/$name-" \
+    "$scratch" "$top/$seeds" >"$log" 2>&1; then
+    tail -n 60 "$log"
+    echo "$name: CRASH (input in build-fuzz/fuzz-artifacts)"
+    exit 1
+  fi
+  echo "$name: $(grep -o 'number_of_executed_units: *[0-9]*' "$log" | grep -o '[0-9]*$') executions"
+done

@@ -1,9 +1,10 @@
 // The transparent channel against any bytes a module may send back: the acknowledgement and
 // answer readers of TlTcSend, the close reply reader of TlTcClose, and the AT answers of TlTcOpen.
 //
-// Input: byte 0 the operation (0 open, 1 close, else send), byte 1 the piece size of the reads
-// (0: whole), bytes 2-3 the payload size for a send (little-endian, times 2 so that a payload can
-// take two datagrams), then the module's bytes.
+// Input: byte 0 the operation (bits 0-6: 0 open, 1 close, else send; bit 7: the acknowledgements
+// carry the session the channel uses, which changes with every payload), byte 1 the piece size of
+// the reads (0: whole), bytes 2-3 the payload size for a send (little-endian, times 2 so that a
+// payload can take two datagrams), then the module's bytes.
 
 #include <apr_general.h>
 #include <stddef.h>
@@ -23,6 +24,8 @@ namespace {
 
 const TlDeviceHandle kHandle = 0;
 unsigned int last_sent = 0;
+// The session of the next payload: the channel counts them over the whole process.
+uint16_t next_session = 1;
 
 void Progress(unsigned int bytes_sent, unsigned int bytes_total) {
   if (bytes_sent < last_sent || bytes_sent > bytes_total) {
@@ -57,11 +60,25 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size) {
   if (size < 4) return 0;
-  const uint8_t operation = input[0];
+  const uint8_t operation = input[0] & 0x7f;
+  const bool own_session = (input[0] & 0x80) != 0;
   const size_t piece = input[1];
   const size_t payload_size = 2u * (input[2] | (static_cast<size_t>(input[3]) << 8));
-  const unsigned char* module = input + 4;
-  const size_t length = size - 4;
+  std::vector<unsigned char> stream(input + 4, input + size);
+  const unsigned char* module = stream.data();
+  const size_t length = stream.size();
+
+  if (operation != 0 && operation != 1 && payload_size > 0 && own_session) {
+    // The acknowledgement of datagram k is the k-th 10-byte frame; its session is at bytes 4-5.
+    const size_t frames = (payload_size + kTcPayloadPacketSize - 1) / kTcPayloadPacketSize;
+    for (size_t k = 0; k < frames; ++k) {
+      const size_t at = k * kTcAcknowledgementSize + 4;
+      if (at + 1 < length) {
+        stream[at] = static_cast<unsigned char>(next_session & 0xff);
+        stream[at + 1] = static_cast<unsigned char>(next_session >> 8);
+      }
+    }
+  }
   fake_device::Load(module, length, piece);
 
   if (operation == 0) {
@@ -90,6 +107,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size) {
   last_sent = 0;
   const TlResult result =
       TlTcSend(kHandle, Progress, 0, payload.data(), payload.size(), &request_id, &answer);
+  ++next_session;
   Check(fake_device::LockDepth() == 0, "device lock released");
   Check(fake_device::Consumed() <= length, "reads stay inside the stream");
   if (result != kTlResultSuccess) {
