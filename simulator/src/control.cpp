@@ -3,30 +3,10 @@
 #include <cctype>
 #include <cstdlib>
 
+#include "text.h"
+
 namespace tarvik_sim {
 namespace {
-
-std::string Unescape(const std::string& text) {
-  std::string out;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '\\' || i + 1 >= text.size()) {
-      out.push_back(text[i]);
-      continue;
-    }
-    char next = text[++i];
-    if (next == 'r') {
-      out.push_back('\r');
-    } else if (next == 'n') {
-      out.push_back('\n');
-    } else if (next == 'x' && i + 2 < text.size()) {
-      out.push_back(static_cast<char>(std::strtol(text.substr(i + 1, 2).c_str(), nullptr, 16)));
-      i += 2;
-    } else {
-      out.push_back(next);
-    }
-  }
-  return out;
-}
 
 bool KeyValue(const std::string& text, std::string* key, std::string* value) {
   size_t equals = text.find('=');
@@ -39,17 +19,11 @@ bool KeyValue(const std::string& text, std::string* key, std::string* value) {
 }  // namespace
 
 std::string ControlTrim(const std::string& text) {
-  size_t begin = 0;
-  size_t end = text.size();
-  while (begin < end && std::isspace(static_cast<unsigned char>(text[begin]))) ++begin;
-  while (end > begin && std::isspace(static_cast<unsigned char>(text[end - 1]))) --end;
-  return text.substr(begin, end - begin);
+  return text::Trim(text);
 }
 
 std::string ControlUpper(const std::string& text) {
-  std::string out = ControlTrim(text);
-  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return out;
+  return text::Upper(text::Trim(text));
 }
 
 bool RunControlLine(Module* module, const std::string& raw, std::string* reply) {
@@ -96,7 +70,7 @@ bool RunControlLine(Module* module, const std::string& raw, std::string* reply) 
     }
     module->SetUpgradeState(static_cast<int>(state));
   } else if (verb == "unsolicited") {
-    module->SendUnsolicited(Unescape(rest));
+    module->SendUnsolicited(text::Unescape(rest));
   } else if (verb == "state?") {
     *reply = std::to_string(module->UpgradeState()) + "\n";
   } else if (verb == "present?") {

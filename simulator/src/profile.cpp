@@ -6,23 +6,16 @@
 #include <fstream>
 #include <sstream>
 
+#include "text.h"
+
 namespace tarvik_sim {
 namespace {
 
+using text::Lower;
+using text::Trim;
+using text::Unescape;
+
 constexpr size_t kLabelWidth = 26;
-
-std::string Trim(const std::string& text) {
-  size_t begin = 0;
-  size_t end = text.size();
-  while (begin < end && std::isspace(static_cast<unsigned char>(text[begin]))) ++begin;
-  while (end > begin && std::isspace(static_cast<unsigned char>(text[end - 1]))) --end;
-  return text.substr(begin, end - begin);
-}
-
-std::string Lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
 
 bool ParseInt(const std::string& text, long min, long max, int* value) {
   if (text.empty()) return false;
@@ -55,28 +48,6 @@ std::vector<std::string> SplitList(const std::string& text) {
     if (!item.empty()) items.push_back(item);
   }
   return items;
-}
-
-std::string Unescape(const std::string& text) {
-  std::string out;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '\\' || i + 1 >= text.size()) {
-      out.push_back(text[i]);
-      continue;
-    }
-    char next = text[++i];
-    if (next == 'r') {
-      out.push_back('\r');
-    } else if (next == 'n') {
-      out.push_back('\n');
-    } else if (next == 'x' && i + 2 < text.size()) {
-      out.push_back(static_cast<char>(std::strtol(text.substr(i + 1, 2).c_str(), nullptr, 16)));
-      i += 2;
-    } else {
-      out.push_back(next);
-    }
-  }
-  return out;
 }
 
 // "name" (length from the package table) or "name:length".
