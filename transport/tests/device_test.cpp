@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -90,36 +89,6 @@ TEST_F(DeviceTest, HandleChecks) {
   EXPECT_EQ(kTlResultSuccess, TlDeviceGetOwner(0, &owner));
   EXPECT_EQ(kTlDeviceOwnerInvalid, owner);
   EXPECT_EQ(kTlResultGeneralErrorDeviceNotOpen, TlDeviceSetOwner(0, kTlDeviceOwnerAt));
-}
-
-TEST_F(DeviceTest, TenRowsEleventhOpenFailsAndAClosedRowIsReused) {
-  std::vector<std::unique_ptr<PtyPair>> ports;
-  for (int index = 0; index < 11; ++index) {
-    ports.push_back(std::make_unique<PtyPair>());
-    ASSERT_TRUE(ports.back()->ok());
-  }
-  for (TlDeviceHandle expected = 0; expected < 10; ++expected) {
-    TlDeviceHandle handle = 99;
-    ASSERT_EQ(kTlResultSuccess, Open(ports[expected]->SlavePath(), &handle));
-    EXPECT_EQ(expected, handle);
-    EXPECT_EQ(kTlResultSuccess, TlDeviceIsOpen(handle));
-  }
-  // Every open ends with CR LF to the module.
-  EXPECT_EQ("\r\n", ports[9]->Read(1000, "\r\n"));
-
-  TlDeviceHandle handle = 99;
-  EXPECT_EQ(kTlResultDeviceErrorOutOfHandles, Open(ports[10]->SlavePath(), &handle));
-  EXPECT_EQ(kTlResultSuccess, TlDeviceClose(3));
-  EXPECT_EQ(kTlResultGeneralErrorDeviceNotOpen, TlDeviceIsOpen(3));
-  ASSERT_EQ(kTlResultSuccess, Open(ports[10]->SlavePath(), &handle));
-  EXPECT_EQ(3u, handle);
-  // Handle 3 now speaks to the new port.
-  ports[10]->Read(1000, "\r\n");
-  const unsigned char ping[] = {'p', 'i', 'n', 'g'};
-  ASSERT_EQ(TlDeviceLock(3), kTlResultSuccess);
-  EXPECT_EQ(kTlResultSuccess, TlDeviceSend(3, ping, sizeof ping));
-  TlDeviceUnlock(3);
-  EXPECT_EQ("ping", ports[10]->Read(1000, "ping"));
 }
 
 TEST_F(DeviceTest, FailedOpenLeavesTheRowFree) {
