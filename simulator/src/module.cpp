@@ -49,6 +49,13 @@ constexpr uint8_t kTcTypeAcknowledgement = 3;
 constexpr uint16_t kTcProtocolApplication = 3;
 constexpr uint16_t kTcCommandClose = 0;
 
+constexpr size_t kSfHeaderSize = 24;
+constexpr uint32_t kSfMagic = 0x5A414D55;  // "ZAMU"
+constexpr uint32_t kSfVersion = 32;
+constexpr uint32_t kSfMaxPayload = 32768;
+constexpr int kSfQuietMs = 1000;  // no further packet this long after a full one: data complete
+constexpr int kSfAnswerGapMs = 20;
+
 uint16_t Le16(const std::string& bytes, size_t at) {
   return static_cast<uint16_t>(static_cast<uint8_t>(bytes[at]) |
                                (static_cast<uint8_t>(bytes[at + 1]) << 8));
@@ -108,6 +115,8 @@ struct Port {
   std::string line;
   bool line_overflow = false;
   bool in_tc = false;
+  bool in_sf = false;
+  std::string sf_input;
   std::string tc_input;
   Clock::time_point tc_last_input;
   std::deque<Output> out;
@@ -214,6 +223,16 @@ bool ApplyFaultSetting(Faults* f, const std::string& raw_key, const std::string&
   } else if (key == "tc_unplug_after_payload_bytes") {
     if (!number(-1, 0x7fffffff, &n)) return fail("expected a byte count or -1");
     f->tc_unplug_after_payload_bytes = n;
+  } else if (key == "sf_ack_result") {
+    if (!number(0, 0x7fffffff, &n)) return fail("expected a result code");
+    f->sf_ack_result = static_cast<int>(n);
+  } else if (key == "sf_final_result") {
+    if (!number(0, 0x7fffffff, &n)) return fail("expected a result code");
+    f->sf_final_result = static_cast<int>(n);
+  } else if (key == "sf_no_return") {
+    if (!flag(&f->sf_no_return)) return fail("expected 0 or 1");
+  } else if (key == "sf_stray_bytes") {
+    f->sf_stray_bytes = Unescape(value);
   } else if (key == "tc_answer_result") {
     if (!number(0, 65535, &n)) return fail("expected 0 to 65535");
     f->tc_answer_result = static_cast<int>(n);
@@ -259,7 +278,10 @@ class Module::Impl {
   Clock::time_point self_restart_at = Clock::time_point::max();
   Clock::time_point enter_installing_at = Clock::time_point::max();
   bool come_back_after_go_away = true;
-  bool restart_pending = false;  // a restart was answered: input is ignored until it happens
+  bool restart_pending = false;    // a restart was answered: input is ignored until it happens
+  bool itp_after_restart = false;  // an ITP assignment arrived
+  std::string sf_data;             // the secure-frame data received so far
+  Clock::time_point sf_final_at = Clock::time_point::max();
 
   int wake_fd = -1;
   std::thread thread;
@@ -401,6 +423,8 @@ class Module::Impl {
       port.line_overflow = false;
       port.in_tc = false;
       port.tc_input.clear();
+      port.in_sf = false;
+      port.sf_input.clear();
       port.out.clear();
       port.queued_bytes = 0;
     }
@@ -432,6 +456,8 @@ class Module::Impl {
       port.line.clear();
       port.tc_input.clear();
       port.in_tc = false;
+      port.in_sf = false;
+      port.sf_input.clear();
     }
     while (held_slaves.size() > kMaxHeldSlaves) {
       close(held_slaves.front());
@@ -450,7 +476,10 @@ class Module::Impl {
     }
     ClosePorts();
     ++restart_count;
-    profile.itp_mode = false;
+    // A restart leaves ITP mode, unless an ITP assignment asked for it.
+    profile.itp_mode = itp_after_restart;
+    itp_after_restart = false;
+    sf_final_at = Clock::time_point::max();
     // Whatever was being installed completes while the module boots.
     int state = profile.UpgradeState();
     if (state == 3 || state == 4 || state == 5) FinishInstallation();
@@ -549,7 +578,15 @@ class Module::Impl {
   }
 
   // A whole payload arrived; returns the answer result.
+  void CheckItpAssignment(const std::string& data) {
+    if (!profile.itp_marker.empty() && data.find(profile.itp_marker) != std::string::npos) {
+      itp_after_restart = true;
+      Event("ITP assignment received: ITP mode after the next restart");
+    }
+  }
+
   uint16_t OnPayload(const std::string& payload) {
+    CheckItpAssignment(payload);
     if (faults.tc_answer_result != 0) {
       Event("payload of " + std::to_string(payload.size()) + " bytes refused by fault");
       return static_cast<uint16_t>(faults.tc_answer_result);
@@ -730,6 +767,90 @@ class Module::Impl {
     PutLe32(&answer, 0);
     PutLe16(&answer, answer_result);
     SendFrame(answer);
+  }
+
+  // ---- secure frame ----
+
+  static void PutBe32(std::string* bytes, uint32_t value) {
+    for (int i = 3; i >= 0; --i) bytes->push_back(static_cast<char>((value >> (8 * i)) & 0xff));
+  }
+
+  static uint32_t Be32(const std::string& bytes, size_t at) {
+    uint32_t value = 0;
+    for (size_t i = 0; i < 4; ++i) value = (value << 8) | static_cast<uint8_t>(bytes[at + i]);
+    return value;
+  }
+
+  void SfResponse(uint32_t result, int delay_ms = 0) {
+    std::string packet;
+    PutBe32(&packet, kSfMagic);
+    PutBe32(&packet, kSfVersion);
+    PutBe32(&packet, 0);  // response
+    PutBe32(&packet, result);
+    PutBe32(&packet, 0xFFFFFFFFu);
+    PutBe32(&packet, 0);
+    if (!faults.sf_stray_bytes.empty()) packet = faults.sf_stray_bytes + packet;
+    Enqueue(0, packet, delay_ms, PostAction::kNone, true);
+  }
+
+  void LeaveSf() {
+    ports[0].in_sf = false;
+    ports[0].sf_input.clear();
+    sf_data.clear();
+    sf_final_at = Clock::time_point::max();
+  }
+
+  // The data is complete: the final acknowledgement, then back to AT mode with OK.
+  void SfFinish() {
+    sf_final_at = Clock::time_point::max();
+    CheckItpAssignment(sf_data);
+    const uint32_t result = static_cast<uint32_t>(faults.sf_final_result);
+    Event("secure frame: " + std::to_string(sf_data.size()) + " bytes, final result " +
+          std::to_string(result));
+    // The module checks the data before it answers for the whole: the final acknowledgement and
+    // the OK come a moment after the last packet's acknowledgement, not in the same read.
+    SfResponse(result, kSfAnswerGapMs);
+    if (faults.sf_no_return) {
+      Event("fault: secure frame never returns to AT mode");
+      ports[0].sf_input.clear();
+      sf_data.clear();
+      return;
+    }
+    Enqueue(0, kOk, 2 * kSfAnswerGapMs, PostAction::kNone, true);
+    LeaveSf();
+  }
+
+  void ProcessSf() {
+    std::string& in = ports[0].sf_input;
+    while (ports[0].in_sf && in.size() >= kSfHeaderSize) {
+      if (Be32(in, 0) != kSfMagic || Be32(in, 4) != kSfVersion) {
+        in.erase(0, 1);  // not a header here: look one byte further
+        continue;
+      }
+      const uint32_t size = Be32(in, 20);
+      if (size > kSfMaxPayload) {
+        Record(TranscriptEntry::kCommand, 0, "SF packet of " + std::to_string(size) + " bytes");
+        in.erase(0, kSfHeaderSize);
+        SfResponse(2);
+        continue;
+      }
+      if (in.size() < kSfHeaderSize + size) break;
+      Record(TranscriptEntry::kCommand, 0, "SF packet of " + std::to_string(size) + " bytes");
+      sf_data.append(in, kSfHeaderSize, size);
+      in.erase(0, kSfHeaderSize + size);
+      if (faults.sf_ack_result != 0) {
+        Event("fault: secure frame packet refused");
+        SfResponse(static_cast<uint32_t>(faults.sf_ack_result));
+        LeaveSf();
+        return;
+      }
+      SfResponse(0);
+      if (size < kSfMaxPayload) {
+        SfFinish();
+      } else {
+        sf_final_at = Clock::now() + std::chrono::milliseconds(kSfQuietMs);
+      }
+    }
   }
 
   // ---- AT and ITP commands ----
@@ -927,6 +1048,14 @@ class Module::Impl {
       Answer(Info(profile.Get("Model")));
     } else if (upper == "AT+CGMR") {
       Answer(Info(profile.Get("FW Version")));
+    } else if (upper == "AT*EESFUD=3") {
+      Answer(kOk);
+      ports[0].in_sf = true;
+      ports[0].sf_input.clear();
+      sf_data.clear();
+      // Without any packet the data is empty; the final acknowledgement follows a quiet spell.
+      sf_final_at = Clock::now() + std::chrono::milliseconds(kSfQuietMs);
+      Event("secure frame open");
     } else if (upper == "AT*EETC=2") {
       Answer(kOk);
       ports[0].in_tc = true;
@@ -983,6 +1112,16 @@ class Module::Impl {
     std::string echoed;
     for (size_t i = 0; i < bytes.size(); ++i) {
       if (!present || restart_pending) return;
+      if (port.in_sf) {
+        if (!echoed.empty()) {
+          Enqueue(0, echoed, 0, PostAction::kNone, false);
+          echoed.clear();
+        }
+        port.sf_input.append(bytes, i, std::string::npos);
+        sf_final_at = Clock::time_point::max();  // more is coming
+        ProcessSf();
+        return;
+      }
       if (port.in_tc) {
         if (!echoed.empty()) {
           Enqueue(0, echoed, 0, PostAction::kNone, false);
@@ -1040,7 +1179,7 @@ class Module::Impl {
       return;
     }
     std::string bytes(buffer, static_cast<size_t>(got));
-    if (port.in_tc) {
+    if (port.in_tc || port.in_sf) {
       std::string kept = bytes.substr(0, kTranscriptBinaryCut);
       if (bytes.size() > kTranscriptBinaryCut) kept += "...";
       Record(TranscriptEntry::kReceived, index, kept);
@@ -1082,6 +1221,7 @@ class Module::Impl {
     if (come_back_at <= now) ComeBack();
     if (enter_installing_at <= now) StartInstalling();
     if (install_done_at <= now) InstallDone();
+    if (sf_final_at <= now) SfFinish();
     Port& at = ports[0];
     if (at.present && at.in_tc && !at.tc_input.empty() &&
         now - at.tc_last_input > std::chrono::milliseconds(kTcStaleFrameMs)) {
@@ -1092,7 +1232,9 @@ class Module::Impl {
 
   void FlushUnsolicited() {
     Port& at = ports[0];
-    if (pending_unsolicited.empty() || !at.present || at.in_tc || !at.line.empty()) return;
+    if (pending_unsolicited.empty() || !at.present || at.in_tc || at.in_sf || !at.line.empty()) {
+      return;
+    }
     for (const Output& out : at.out) {
       if (out.is_answer) return;  // not between a command and its answer
     }
@@ -1101,8 +1243,8 @@ class Module::Impl {
   }
 
   Clock::time_point NextDeadline() const {
-    Clock::time_point next =
-        std::min({come_back_at, go_away_at, install_done_at, self_restart_at, enter_installing_at});
+    Clock::time_point next = std::min({come_back_at, go_away_at, install_done_at, self_restart_at,
+                                       enter_installing_at, sf_final_at});
     for (const Port& port : ports) {
       // Output already due waits for POLLOUT (the host is not reading), not for a timer.
       if (port.present && !port.out.empty() && port.out.front().due > Clock::now()) {

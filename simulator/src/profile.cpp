@@ -380,6 +380,8 @@ bool ApplyProfileSetting(Profile* p, const std::string& raw_key, const std::stri
     p->radio_mode = mode;
   } else if (key == "itp") {
     if (!ParseBool(value, &p->itp_mode)) return fail("expected 0 or 1");
+  } else if (key == "itp_marker") {
+    p->itp_marker = Unescape(value);
   } else if (key == "led") {
     if (!ParseBool(value, &p->led_on)) return fail("expected 0 or 1");
   } else if (key == "packages") {

@@ -3,11 +3,12 @@
 // A `Module` publishes two pseudo-terminals as symbolic links in a device-map directory: the AT
 // port (link name holding "mdm") and a second port whose name is no port candidate. The host side
 // opens the link target like a serial device. The module answers AT commands (echo on until
-// "ATE0"), the ITP command set, the transparent channel after "AT*EETC=2", and runs an upgrade
-// state machine. A restart ("AT*E2RESET", "KILL"/"KILD", Unplug(), a fault, or the end of an
-// update) closes both pseudo-terminals (the host's reads fail with hang-up), removes the links, and
-// after `restart_away_ms` publishes NEW pseudo-terminals under the same link names. The old numbers
-// stay occupied meanwhile, so the kernel cannot hand the old name out again.
+// "ATE0"), the ITP command set, the transparent channel after "AT*EETC=2", the secure frame
+// protocol after "AT*EESFUD=3", and runs an upgrade state machine. A restart ("AT*E2RESET",
+// "KILL"/"KILD", Unplug(), a fault, or the end of an update) closes both pseudo-terminals (the
+// host's reads fail with hang-up), removes the links, and after `restart_away_ms` publishes NEW
+// pseudo-terminals under the same link names. The old numbers stay occupied meanwhile, so the
+// kernel cannot hand the old name out again.
 //
 // Typical use:
 //   tarvik_sim::Module module;
@@ -55,6 +56,12 @@ struct Faults {
   bool tc_split_frames = false;             // write every frame the module sends in pieces
   long tc_unplug_after_payload_bytes = -1;  // unplug after this many more payload bytes (-1: off)
   int tc_answer_result = 0;                 // result field of every answer header (0: OK)
+
+  // Secure frame.
+  int sf_ack_result = 0;      // result of every packet acknowledgement (not 0: the module gives up)
+  int sf_final_result = 0;    // result of the acknowledgement of the whole data
+  bool sf_no_return = false;  // no "\r\nOK\r\n" after the final acknowledgement
+  std::string sf_stray_bytes;  // written before every response packet
 };
 
 // Applies one fault "key" = "value"; keys are the field names above ("never_ready", "split_offsets"

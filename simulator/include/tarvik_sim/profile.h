@@ -66,6 +66,9 @@ struct Profile {
   int radio_mode = 1;     // "AT+CFUN": 1 on, 4 off
   bool itp_mode = false;  // the port speaks the ITP command set
   bool led_on = false;
+  // A payload (transparent channel or secure frame) holding this text is an ITP assignment: the
+  // module comes back in ITP mode after its next restart. Empty: no payload switches it.
+  std::string itp_marker;
 
   // Update. The packages the module asks for in state 2 once a net configuration arrived
   // (names from the package table or given with their length), minus the ones already received.
