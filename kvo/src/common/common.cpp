@@ -120,7 +120,12 @@ KvoResult LogWithType(const char* sender, TlLogType type, const char* format, va
 
 }  // namespace
 
+// Set once every layer has started. A second start would build the device layer afresh and so
+// orphan the modules its caller has open; like the transport, it changes nothing instead.
+static bool library_started = false;
+
 KvoResult KvoInitialize(void) {
+  if (library_started) return kKvoResultSuccess;
   const TlResult transport_result = TlInitialize();
   if (transport_result != kTlResultSuccess) {
     TlLogErrorCode(kSender, transport_result);
@@ -137,10 +142,12 @@ KvoResult KvoInitialize(void) {
              "KVO library initialized, revision %s, API version major is %d, API version minor "
              "is %d,",
              kRevision, kKvoApiVersionMajor, kKvoApiVersionMinor);
+  library_started = true;
   return kKvoResultSuccess;
 }
 
 KvoResult KvoTerminate(void) {
+  library_started = false;
   // Every layer is stopped whatever the one before returned. The result of the last layer
   // (radio) is what a clean transport shut-down returns.
   KvoResult result = kKvoResultSuccess;
