@@ -18,39 +18,6 @@ std::string WriteFile(const tarvik_sim_test::TempDir& dir, const std::string& te
   return path;
 }
 
-TEST(ProfileTest, LabelsAreTwentySixCharactersOfNameDotsAndOneBlank) {
-  ASSERT_EQ(tarvik_sim::ReportFieldNames().size(), 49u);
-  for (const std::string& name : tarvik_sim::ReportFieldNames()) {
-    const std::string label = tarvik_sim::ReportLabel(name);
-    EXPECT_EQ(label.size(), 26u) << name;
-    EXPECT_EQ(label.back(), ' ');
-  }
-  EXPECT_EQ(tarvik_sim::ReportLabel("Current Network Setting"), "Current Network Setting.. ");
-  EXPECT_EQ(tarvik_sim::ReportLabel("Locked Extended SIMLock"), "Locked Extended SIMLock.. ");
-  EXPECT_EQ(tarvik_sim::ReportLabel("Config. Set Revision"), "Config. Set Revision..... ");
-}
-
-TEST(ProfileTest, PresetsDifferInProductNumberAndPlatform) {
-  const struct {
-    const char* preset;
-    const char* product_number;
-    const char* platform;
-  } cases[] = {{"default", "ZRB 207 43/1", "Calt"},
-               {"calt", "ZRB 207 43/1", "Calt"},
-               {"brem", "ZRB 207 41/1", "Brem"},
-               {"dovin", "ZRB 207 44/1", "Dovin"},
-               {"unknown", "ZRB 207 99/1", "Unknown"}};
-  for (const auto& item : cases) {
-    Profile profile;
-    ASSERT_TRUE(tarvik_sim::PresetProfile(item.preset, &profile)) << item.preset;
-    EXPECT_EQ(profile.Get("Product Number"), item.product_number);
-    EXPECT_EQ(profile.platform_name, item.platform);
-    EXPECT_EQ(profile.report.size(), 49u);
-  }
-  Profile profile;
-  EXPECT_FALSE(tarvik_sim::PresetProfile("zorg", &profile));
-}
-
 TEST(ProfileTest, FileSettingsApplyInOrder) {
   tarvik_sim_test::TempDir dir;
   const std::string path = WriteFile(dir,
