@@ -280,6 +280,7 @@ class Module::Impl {
   bool come_back_after_go_away = true;
   bool restart_pending = false;    // a restart was answered: input is ignored until it happens
   bool itp_after_restart = false;  // an ITP assignment arrived
+  bool at_after_restart = false;   // ITP mode was left with KILL or KILD
   std::string sf_data;             // the secure-frame data received so far
   Clock::time_point sf_final_at = Clock::time_point::max();
 
@@ -476,9 +477,12 @@ class Module::Impl {
     }
     ClosePorts();
     ++restart_count;
-    // A restart leaves ITP mode, unless an ITP assignment asked for it.
-    profile.itp_mode = itp_after_restart;
+    // The command set is a setting of the module: an ITP assignment turns ITP mode on and
+    // "KILL"/"KILD" turn it off, each taking effect as the module starts again.
+    if (itp_after_restart) profile.itp_mode = true;
+    if (at_after_restart) profile.itp_mode = false;
     itp_after_restart = false;
+    at_after_restart = false;
     sf_final_at = Clock::time_point::max();
     // Whatever was being installed completes while the module boots.
     int state = profile.UpgradeState();
@@ -1081,6 +1085,7 @@ class Module::Impl {
     } else if ((upper == "KILD" && calt) || (upper == "KILL" && !calt)) {
       Answer(kOk, PostAction::kGoAway);
       come_back_after_go_away = true;
+      at_after_restart = true;
       Event("leaving ITP mode");
     } else if (upper.rfind("LEDC=", 0) == 0) {
       std::vector<std::string> args = Arguments(line.substr(5));

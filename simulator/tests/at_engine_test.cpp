@@ -310,6 +310,11 @@ TEST_F(AtEngineTest, CaltLeavesItpModeOnKild) {
   profile.itp_mode = true;
   StartWith(profile);
   EXPECT_NE(Command("VERS").find("Calt"), std::string::npos);
+  // ITP mode is a setting of the module: a restart of another kind keeps it.
+  sim_.module.Restart();
+  EXPECT_TRUE(sim_.client.WaitHangUp(2000));
+  ASSERT_TRUE(sim_.Reopen());
+  EXPECT_EQ(Command("AT").substr(0, 7), "\r\nCERR:");
   EXPECT_EQ(Command("KILL"), "\r\nKILL, ERR\r\n");
   EXPECT_EQ(Command("KILD"), "\r\nOK\r\n");
   EXPECT_TRUE(sim_.client.WaitHangUp(2000));
