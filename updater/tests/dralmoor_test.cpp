@@ -224,4 +224,24 @@ TEST_F(DralmoorTest, LibraryThatDoesNotStartEndsTheRunBeforeAnythingIsPrepared) 
   EXPECT_TRUE(ServiceRequests().empty());
 }
 
+TEST_F(DralmoorTest, PathOptionListsTheUpdatePathsOfTheCarriedContainer) {
+  tarvik_sim::Module* module = map_.Add(tarvik_sim::DefaultProfile(), "usb-Tarvik_0001-if00-mdm");
+  ASSERT_NE(module, nullptr);
+  const std::string log = files_.File("run.log");
+  const ProcessResult outcome = Run({"-path", "-d", log});
+  ASSERT_TRUE(outcome.exited);
+  EXPECT_EQ(outcome.exit_status, 0);
+  EXPECT_NE(outcome.out.find("\n\rConfiguration sets:\n\r\n\rCurrent -> Target\n\r"),
+            std::string::npos)
+      << outcome.out;
+  EXPECT_NE(outcome.out.find("  -> "), std::string::npos);
+  const std::string ending = std::string("\n\rOK\n\r") + kEnterPrompt;
+  ASSERT_GE(outcome.out.size(), ending.size());
+  EXPECT_EQ(outcome.out.substr(outcome.out.size() - ending.size()), ending);
+  EXPECT_NE(ReadFile(log).find("Calling function: 5,fwupdate-path\n\r"), std::string::npos);
+  // Listing the paths changes nothing on the module.
+  EXPECT_EQ(module->CurrentProfile().Get("Config. Set Revision"), "R3C01");
+  EXPECT_FALSE(ContainerOnDisk());
+}
+
 }  // namespace
