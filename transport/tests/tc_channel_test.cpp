@@ -41,6 +41,10 @@ class TcChannelTest : public tl_test::TransportTest {
     snprintf(parameters.device_name, sizeof parameters.device_name, "%s", pty_.SlavePath().c_str());
     parameters.baud = 115200;
     ASSERT_EQ(kTlResultSuccess, TlDeviceOpen(&parameters, &handle_));
+    // The open ends with CR LF; take it before a test looks at what the host sends.
+    ASSERT_TRUE(tl_test::WaitFor(
+        [&] { return module_.Received().find("\r\n") != std::string::npos; }, 2000));
+    module_.ClearReceived();
   }
 
   void TearDown() override {

@@ -129,20 +129,18 @@ TlResult TcVerifyAcknowledgement(const TcAcknowledgementStruct& ack, uint16_t se
 }
 
 // Sends one datagram and waits for its acknowledgement.
-TlResult TcSendDatagram(TlDeviceHandle handle, uint32_t timeout, const unsigned char* slice,
-                        uint16_t length, uint16_t session, uint16_t sequence_number) {
+// `frame` has room for the header and `length` bytes; one buffer serves every datagram of a
+// payload.
+TlResult TcSendDatagram(TlDeviceHandle handle, uint32_t timeout, unsigned char* frame,
+                        const unsigned char* slice, uint16_t length, uint16_t session,
+                        uint16_t sequence_number) {
   const unsigned version = tc_version.load();
   TlLogDebug(
       kSender,
       "Datagram: version %x, type %x, protocol %x, session %d, seq_number 0x%x and length %d",
       version, kTcTypeDatagram, kTcProtocolApplication, session, sequence_number, length);
   // TcCreateDatagramHeader: header and slice go out in one write.
-  Buffer frame(static_cast<unsigned char*>(malloc(kTcDatagramHeaderSize + length)));
-  if (!frame) {
-    TlLogError(kSender, "Unable to allocate memory for send buffer. Abort!");
-    return kTlResultGeneralErrorMemory;
-  }
-  unsigned char* p = frame.get();
+  unsigned char* p = frame;
   p[0] = static_cast<unsigned char>(version);
   p[1] = kTcTypeDatagram;
   PutU16(p + 2, kTcProtocolApplication);
@@ -151,7 +149,6 @@ TlResult TcSendDatagram(TlDeviceHandle handle, uint32_t timeout, const unsigned 
   PutU16(p + 8, length);
   if (length > 0) memcpy(p + kTcDatagramHeaderSize, slice, length);
   TlResult result = TcWrite(handle, p, kTcDatagramHeaderSize + length);
-  frame.reset();
   if (result != kTlResultSuccess) {
     TlLogError(kSender, "Send Data Transfer Packet failed");
     return result;
@@ -342,14 +339,22 @@ extern "C" TlResult TlTcSend(TlDeviceHandle handle, TlTcProgressCallback* progre
   const uint16_t session = static_cast<uint16_t>(tc_session_.fetch_add(1) + 1);
   PutU16(payload, request_id);
 
+  const size_t largest =
+      payload_size < size_t{kTcPayloadPacketSize} ? payload_size : size_t{kTcPayloadPacketSize};
+  Buffer frame(static_cast<unsigned char*>(malloc(kTcDatagramHeaderSize + largest)));
+  if (!frame) {
+    TlLogError(kSender, "Unable to allocate memory for send buffer. Abort!");
+    TlLogErrorCode(kSender, kTlResultGeneralErrorMemory);
+    return kTlResultGeneralErrorMemory;
+  }
   size_t position = 0;
   while (position < payload_size) {
     TlLogDebug(kSender, "Sequence number == 0x%x", sequence_number);
     const size_t remaining = payload_size - position;
     const uint16_t length = static_cast<uint16_t>(
         remaining >= size_t{kTcPayloadPacketSize} ? size_t{kTcPayloadPacketSize} : remaining);
-    const TlResult result =
-        TcSendDatagram(handle, timeout, payload + position, length, session, sequence_number);
+    const TlResult result = TcSendDatagram(handle, timeout, frame.get(), payload + position, length,
+                                           session, sequence_number);
     if (result != kTlResultSuccess) {
       TlLogErrorCode(kSender, result);
       return result;
