@@ -543,12 +543,12 @@ class Module::Impl {
     changed.notify_all();
   }
 
-  std::vector<PackageSpec> MissingPackages() const {
-    std::vector<PackageSpec> missing;
-    for (const PackageSpec& spec : profile.wanted_packages) {
+  std::vector<Package> MissingPackages() const {
+    std::vector<Package> missing;
+    for (const Package& package : profile.wanted_packages) {
       if (std::find(profile.received_packages.begin(), profile.received_packages.end(),
-                    spec.name) == profile.received_packages.end()) {
-        missing.push_back(spec);
+                    package.name) == profile.received_packages.end()) {
+        missing.push_back(package);
       }
     }
     return missing;
@@ -597,9 +597,9 @@ class Module::Impl {
     }
     const size_t length = payload.size();
     const int state = profile.UpgradeState();
-    const PackageSpec* net_config = nullptr;
-    for (const PackageSpec& spec : KnownNetConfigurations()) {
-      if (spec.length == length) net_config = &spec;
+    const Package* net_config = nullptr;
+    for (const Package& package : KnownNetConfigurations()) {
+      if (package.length == length) net_config = &package;
     }
     if (net_config != nullptr && (state == 0 || state == 1 || state == 2)) {
       if (state == 2 && profile.target_revision == net_config->name) {
@@ -617,10 +617,10 @@ class Module::Impl {
       return 0;
     }
     if (state == 2) {
-      for (const PackageSpec& spec : MissingPackages()) {
-        if (spec.length == length) {
-          profile.received_packages.push_back(spec.name);
-          Event("package " + spec.name + " received");
+      for (const Package& package : MissingPackages()) {
+        if (package.length == length) {
+          profile.received_packages.push_back(package.name);
+          Event("package " + package.name + " received");
           PersistState();
           if (MissingPackages().empty()) StartInstalling();
           return 0;
@@ -964,7 +964,7 @@ class Module::Impl {
         Report({"Model", "Product Number", "Config. Set Product", "Config. Set Revision",
                 "Network Customization", "Individualization", "Domain", "Upgrade State"});
     if (profile.UpgradeState() == 2) {
-      for (const PackageSpec& spec : MissingPackages()) text += "# " + spec.name + "\r\n";
+      for (const Package& package : MissingPackages()) text += "# " + package.name + "\r\n";
     }
     return text + kOk;
   }

@@ -51,18 +51,18 @@ std::vector<std::string> SplitList(const std::string& text) {
 }
 
 // "name" (length from the package table) or "name:length".
-bool ParsePackage(const std::string& text, PackageSpec* spec) {
+bool ParsePackage(const std::string& text, Package* package) {
   size_t colon = text.rfind(':');
   if (colon != std::string::npos) {
     int length = 0;
     if (!ParseInt(Trim(text.substr(colon + 1)), 1, 0x7fffffff, &length)) return false;
-    spec->name = Trim(text.substr(0, colon));
-    spec->length = static_cast<size_t>(length);
-    return !spec->name.empty();
+    package->name = Trim(text.substr(0, colon));
+    package->length = static_cast<size_t>(length);
+    return !package->name.empty();
   }
-  for (const PackageSpec& known : KnownPackages()) {
+  for (const Package& known : KnownPackages()) {
     if (known.name == text) {
-      *spec = known;
+      *package = known;
       return true;
     }
   }
@@ -385,12 +385,12 @@ bool ApplyProfileSetting(Profile* p, const std::string& raw_key, const std::stri
   } else if (key == "led") {
     if (!ParseBool(value, &p->led_on)) return fail("expected 0 or 1");
   } else if (key == "packages") {
-    std::vector<PackageSpec> packages;
+    std::vector<Package> packages;
     for (const std::string& item : SplitList(value)) {
-      PackageSpec spec;
-      if (!ParsePackage(item, &spec))
+      Package package;
+      if (!ParsePackage(item, &package))
         return fail("unknown package '" + item + "' (use name:length)");
-      packages.push_back(spec);
+      packages.push_back(package);
     }
     p->wanted_packages = packages;
   } else if (key == "answer") {
@@ -467,8 +467,8 @@ std::string SaveUpdateState(const Profile& profile) {
   return text;
 }
 
-const std::vector<PackageSpec>& KnownPackages() {
-  static const std::vector<PackageSpec> packages = {
+const std::vector<Package>& KnownPackages() {
+  static const std::vector<Package> packages = {
       {"ZNL5504429_1_R1D_networklist", 34076}, {"ZNT4025527_1_R1G01_FC.ZIP", 4126},
       {"ZNT4025527_1_R2A07_FC.ZIP", 4126},     {"ZNT4025527_1_R2B02_FC.ZIP", 4127},
       {"ZNT4025527_1_R3A06_FC.ZIP", 4127},     {"ZNT4025527_1_R3C01_FC.ZIP", 8401222},
@@ -477,8 +477,8 @@ const std::vector<PackageSpec>& KnownPackages() {
   return packages;
 }
 
-const std::vector<PackageSpec>& KnownNetConfigurations() {
-  static const std::vector<PackageSpec> configurations = {{"R5E/1", 24792}};
+const std::vector<Package>& KnownNetConfigurations() {
+  static const std::vector<Package> configurations = {{"R5E/1", 24792}};
   return configurations;
 }
 

@@ -113,7 +113,7 @@ TEST(ProfileTest, SavedUpdateStateReadsBack) {
 
 TEST(ProfileTest, PackageTableHasTheCarriedLengths) {
   size_t total = 0;
-  for (const auto& spec : tarvik_sim::KnownPackages()) total += spec.length;
+  for (const auto& package : tarvik_sim::KnownPackages()) total += package.length;
   EXPECT_EQ(tarvik_sim::KnownPackages().size(), 7u);
   EXPECT_EQ(total, 34076u + 4126u + 4126u + 4127u + 4127u + 8401222u + 8432613u);
   ASSERT_EQ(tarvik_sim::KnownNetConfigurations().size(), 1u);
@@ -121,7 +121,7 @@ TEST(ProfileTest, PackageTableHasTheCarriedLengths) {
   EXPECT_EQ(tarvik_sim::KnownNetConfigurations()[0].length, 24792u);
   // The default module wants the network list and the R4A02 firmware: 8466689 bytes.
   size_t wanted = 0;
-  for (const auto& spec : tarvik_sim::DefaultProfile().wanted_packages) wanted += spec.length;
+  for (const auto& package : tarvik_sim::DefaultProfile().wanted_packages) wanted += package.length;
   EXPECT_EQ(wanted, 8466689u);
 }
 

@@ -36,7 +36,7 @@ const char* SimStateName(SimState state);
 bool ParseSimState(const std::string& text, SimState* state);
 
 // One package the module can ask for during an update, recognised by its length when it arrives.
-struct PackageSpec {
+struct Package {
   std::string name;
   size_t length = 0;
 };
@@ -72,7 +72,7 @@ struct Profile {
 
   // Update. The packages the module asks for in state 2 once a net configuration arrived
   // (names from the package table or given with their length), minus the ones already received.
-  std::vector<PackageSpec> wanted_packages;
+  std::vector<Package> wanted_packages;
   std::vector<std::string> received_packages;
   // Target revision taken from the net configuration that arrived (empty while idle).
   std::string target_revision;
@@ -121,8 +121,8 @@ std::string SaveUpdateState(const Profile& profile);
 
 // Known package lengths (the update container's package table): name -> length, and the net
 // configuration of each target revision.
-const std::vector<PackageSpec>& KnownPackages();
-const std::vector<PackageSpec>& KnownNetConfigurations();  // name = target revision
+const std::vector<Package>& KnownPackages();
+const std::vector<Package>& KnownNetConfigurations();  // name = target revision
 
 }  // namespace tarvik_sim
 
