@@ -4,6 +4,7 @@
 #include <limits.h>
 #include <string.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <string>
@@ -190,6 +191,10 @@ TlResult AtIntReceiveAtResponse(TlDeviceHandle handle, int timeout, TlAtResult* 
       TlLogError(kSender, "Failed to read from device.");
       return result;
     }
+    // A zero byte is never part of an answer; kept, it would end the response text early and
+    // hide the final result code from everyone who reads the text.
+    count = static_cast<size_t>(std::remove(buffer + held, buffer + held + count, '\0') -
+                                (buffer + held));
     // No final result code lay in the text held so far, so one can only end in the new bytes:
     // searching from just before them gives the same answer as searching the whole text.
     const size_t start = held > kAtLongestPattern ? held - kAtLongestPattern : 0;
