@@ -984,7 +984,10 @@ KVO_API KvoResult KvoUpdateStart(KvoDeviceHandle handle, const char* file_path) 
   // port failure removed is already gone and does not make the update fail.
   if (ListenerRegistered()) {
     const TlResult unregistered = TlAtUnregisterCallback(handle, UpdateHandleCallbacks);
-    if (unregistered == kTlResultAtErrorNoSuchCallbackRegistered) {
+    // A port that is gone took its listeners along; failing to find one there is no fault and
+    // must not hide why the update ended.
+    if (unregistered == kTlResultAtErrorNoSuchCallbackRegistered ||
+        TlDeviceIsOpen(handle) != kTlResultSuccess) {
       KvoLogDebug(kSender, "The listener was already removed with the port.");
     } else if (unregistered != kTlResultSuccess) {
       TlLogErrorCode(kSender, unregistered);
