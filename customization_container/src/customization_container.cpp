@@ -28,7 +28,8 @@ namespace {
 
 const char kRevision[] = "R1A";
 const char kProduct[] = "ZNT4029900/1";
-const char kBaseline[] = "CCB-2026-01";
+// Unused in the variant without CcGetContainerInfo.
+[[maybe_unused]] const char kBaseline[] = "CCB-2026-01";
 
 // Text of one assignment, before it is laid out in the interface records.
 struct AssignmentSource {
