@@ -3,14 +3,17 @@
 // the text after the final result code.
 //
 // Input: byte 0 the piece size of the reads (0: whole), byte 1 flags (bit 0: TlAtSendNoResponse
-// instead of TlAtSend), then the module's bytes.
+// instead of TlAtSend; bit 1: no command, the bytes arrive on the receive thread, as unsolicited
+// text; bit 2: with it, a failed read is reported as well), then the module's bytes.
 
 #include <apr_general.h>
 #include <stddef.h>
 #include <stdint.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
+#include <algorithm>
 #include <string>
 
 #include "transport/fuzz/fake_device.h"
@@ -90,6 +93,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size) {
 
   unsolicited.clear();
   unsolicited_calls = 0;
+  if ((input[1] & 2) != 0) {
+    // What the receive thread hands over goes to the listener piece by piece, each a text of its
+    // own (cut at a zero byte).
+    TlDeviceCallback* callback = fake_device::ReceiveCallback();
+    Check(callback != nullptr, "the channel takes the received bytes");
+    std::string expected;
+    int pieces = 0;
+    for (size_t at = 0; at < length; at += piece == 0 ? length : piece) {
+      const size_t count = piece == 0 ? length : std::min(piece, length - at);
+      callback(kHandle, kTlResultSuccess, module + at, count);
+      expected += std::string(module + at, count).c_str();
+      ++pieces;
+    }
+    if ((input[1] & 4) != 0) {
+      callback(kHandle, kTlResultDeviceErrorCouldNotReadFromDevice, nullptr, 0);
+      ++pieces;
+    }
+    Check(unsolicited_calls == pieces, "one listener call per piece");
+    Check(unsolicited == expected, "listener gets the bytes as they came");
+    return 0;
+  }
   fake_device::Load(input + 2, length, piece);
   if (no_response) {
     const TlResult result = TlAtSendNoResponse(kHandle, "AT+CFUN=1");

@@ -13,6 +13,7 @@ size_t piece = 0;
 std::string sent;
 TlDeviceOwner owner = kTlDeviceOwnerAt;
 int lock_depth = 0;
+TlDeviceCallback* receive_callback = nullptr;
 
 }  // namespace
 
@@ -37,6 +38,9 @@ TlDeviceOwner Owner() {
 }
 int LockDepth() {
   return lock_depth;
+}
+TlDeviceCallback* ReceiveCallback() {
+  return receive_callback;
 }
 
 }  // namespace fake_device
@@ -66,7 +70,9 @@ TlResult __wrap_TlDeviceClearBuffers(TlDeviceHandle) {
   return kTlResultSuccess;
 }
 
-TlResult __wrap_TlDeviceRegisterCallback(TlDeviceHandle, TlDeviceOwner, TlDeviceCallback*) {
+TlResult __wrap_TlDeviceRegisterCallback(TlDeviceHandle, TlDeviceOwner,
+                                         TlDeviceCallback* callback) {
+  receive_callback = callback;
   return kTlResultSuccess;
 }
 

@@ -22,6 +22,8 @@ size_t Consumed();
 const std::string& Sent();
 void SetOwner(TlDeviceOwner owner);
 TlDeviceOwner Owner();
+// The receive callback the channel registered last (null: none).
+TlDeviceCallback* ReceiveCallback();
 // Device lock depth: every path out of a channel function must leave it at 0.
 int LockDepth();
 
