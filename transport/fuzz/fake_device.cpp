@@ -11,6 +11,7 @@ std::string stream_bytes;
 size_t position = 0;
 size_t piece = 0;
 std::string sent;
+std::vector<size_t> reads;
 TlDeviceOwner owner = kTlDeviceOwnerAt;
 int lock_depth = 0;
 TlDeviceCallback* receive_callback = nullptr;
@@ -22,10 +23,14 @@ void Load(const unsigned char* stream, size_t size, size_t chunk) {
   position = 0;
   piece = chunk;
   sent.clear();
+  reads.clear();
 }
 
 size_t Consumed() {
   return position;
+}
+const std::vector<size_t>& Reads() {
+  return reads;
 }
 const std::string& Sent() {
   return sent;
@@ -57,6 +62,7 @@ TlResult __wrap_TlDeviceReceive(TlDeviceHandle, unsigned char* data, size_t size
   if (count == 0) return kTlResultGeneralErrorOperationTimedOut;
   memcpy(data, stream_bytes.data() + position, count);
   position += count;
+  reads.push_back(count);
   *number_of_read_bytes = count;
   return kTlResultSuccess;
 }

@@ -8,6 +8,7 @@
 #include <stddef.h>
 
 #include <string>
+#include <vector>
 
 #include "transport/src/device/device.h"
 
@@ -18,6 +19,8 @@ namespace fake_device {
 void Load(const unsigned char* stream, size_t size, size_t chunk);
 // Bytes of the stream the channel has read so far.
 size_t Consumed();
+// The sizes of the reads that returned bytes since the last Load, in order.
+const std::vector<size_t>& Reads();
 // Everything the channel wrote since the last Load.
 const std::string& Sent();
 void SetOwner(TlDeviceOwner owner);
