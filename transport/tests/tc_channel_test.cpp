@@ -330,6 +330,15 @@ TEST_F(TcChannelTest, CloseWithAWrongReplyFailsButLeavesThePortInAt) {
   EXPECT_EQ(kTlDeviceOwnerAt, Owner());
 }
 
+TEST_F(TcChannelTest, CloseOnAFailedPortGivesThePortBackToAt) {
+  Open();
+  module_.Stop();
+  pty_.CloseMaster();
+  EXPECT_EQ(kTlResultTransparentChannelErrorUnableToCloseTcChannel, TlTcClose(handle_, 1));
+  // A module that comes back speaks AT, and the owner survives a reopen.
+  EXPECT_EQ(kTlDeviceOwnerAt, Owner());
+}
+
 TEST_F(TcChannelTest, CloseReplySplitOverReadsIsAccepted) {
   Open();
   module_.split_offsets = {1, 4};

@@ -404,6 +404,9 @@ extern "C" TlResult TlTcClose(TlDeviceHandle handle, uint32_t timeout) {
   if (lock.result() != kTlResultSuccess) return lock.result();
   if (TcWrite(handle, frame, sizeof frame) != kTlResultSuccess) {
     TlLogError(kSender, "Send Data Transfer Packet failed");
+    // The port failed under the channel. A module that comes back speaks AT, and the owner
+    // survives a reopen: left on the channel, it would lock the AT channel out for good.
+    TlDeviceSetOwner(handle, kTlDeviceOwnerAt);
     return kTlResultTransparentChannelErrorUnableToCloseTcChannel;
   }
   // Back to AT at once: whatever the reply, the module no longer takes datagrams.
