@@ -1334,8 +1334,10 @@ bool Module::Impl::Start(const Profile& initial, const ModuleOptions& opts, std:
   }
   profile = initial;
   options = opts;
+  bool from_state_file = false;
   if (!options.state_file.empty() && access(options.state_file.c_str(), F_OK) == 0) {
     if (!LoadProfileFile(options.state_file, &profile, error)) return false;
+    from_state_file = true;
   }
   if (!options.log_file.empty()) {
     log = fopen(options.log_file.c_str(), "a");
@@ -1374,6 +1376,10 @@ bool Module::Impl::Start(const Profile& initial, const ModuleOptions& opts, std:
   Event("started: " + profile.Get("Product Number") + ", upgrade state " +
         std::to_string(profile.UpgradeState()) + ", revision " +
         profile.Get("Config. Set Revision"));
+  // A module powered up again (its state from an earlier run) while it was installing boots
+  // into what it installed, as after any other restart.
+  const int state = profile.UpgradeState();
+  if (from_state_file && (state == 3 || state == 4 || state == 5)) FinishInstallation();
   thread = std::thread([this] { Loop(); });
   return true;
 }
