@@ -67,6 +67,11 @@ struct Case {
   std::vector<std::string> scenario;  // scenario lines
   Trigger trigger;
   int verdict;  // the run's result: the verdict line's number and, modulo 256, the exit code
+  // A second acceptable result, or -1. A module lost while a package travels: when the failed
+  // transfer reaches the engine's loop first it ends the run (208); when the port-lost notice
+  // does, the loop reopens the module under its new name and finishes the update (0). Which
+  // comes first is a matter of thread timing.
+  int or_verdict = -1;
 };
 
 void PrintTo(const Case& c, std::ostream* stream) {
@@ -108,9 +113,9 @@ const Case kCases[] = {
   {"netconfig",      "garbage",  {"fault:tc_bad_session_datagram=1"},    {},                                            {},                                       208},
   {"netconfig",      "new-port", {},                                     {"after \"TC control version 2 command 0\" unplug"}, {},                           0},
   {"netconfig",      "split",    {"fault:tc_split_frames=1", kSplitPause}, {},                                          {},                                       0},
-  {"package1",       "unplug",   {Fault("tc_unplug_after_payload_bytes", kNetConfiguration + 1000)}, {},                {},                                       208},
+  {"package1",       "unplug",   {Fault("tc_unplug_after_payload_bytes", kNetConfiguration + 1000)}, {},                {},                                       208, 0},
   {"package1",       "nack",     {"fault:tc_nack_datagram=2"},           {},                                            {},                                       208},
-  {"package2",       "unplug",   {Fault("tc_unplug_after_payload_bytes", kNetConfiguration + kFirstPackage + 1000)}, {}, {},                                      208},
+  {"package2",       "unplug",   {Fault("tc_unplug_after_payload_bytes", kNetConfiguration + kFirstPackage + 1000)}, {}, {},                                      208, 0},
   {"package2",       "silence",  {"fault:tc_no_ack_datagram=3"},         {},                                            {},                                       208},
   {"package2",       "garbage",  {"fault:tc_bad_version_datagram=3"},    {},                                            {},                                       208},
   {"installing",     "unplug",   {"set:install_ms=2000"},                {},                                            {{{"state?", "3"}, {"tc?", "0"}}, {"unplug"}},              0},
@@ -322,12 +327,13 @@ class FaultMatrixTest : public ::testing::TestWithParam<Case> {
     return tail;
   }
 
-  // The verdict line for `result`, and the exit code the shell sees.
-  static void ExpectVerdict(const Run& run, int result) {
+  // The verdict line for `result` (or `alternative`), and the exit code the shell sees.
+  static void ExpectVerdict(const Run& run, int result, int alternative) {
     ASSERT_TRUE(run.outcome.exited)
         << "no verdict within " << kRunBoundSeconds << " s, or killed by a signal; log " << run.log;
-    const int status = result == 0 ? 0 : ((result & 0xFF) == 0 ? 1 : result & 0xFF);
-    EXPECT_EQ(status, run.outcome.exit_status) << LogTail(run.log);
+    if (alternative >= 0 && run.outcome.exit_status == ExitStatus(alternative))
+      result = alternative;
+    EXPECT_EQ(ExitStatus(result), run.outcome.exit_status) << LogTail(run.log);
     const std::string verdict =
         result == 0 ? std::string("\n\rOK\n\r") : " " + std::to_string(result) + " - ";
     EXPECT_NE(std::string::npos, run.outcome.out.rfind(verdict))
@@ -335,6 +341,11 @@ class FaultMatrixTest : public ::testing::TestWithParam<Case> {
     EXPECT_FALSE(run.container_left) << "the container file was left behind";
     // The service was running: stopped for the run and started again at its end.
     EXPECT_EQ((std::vector<std::string>{"stop", "start"}), run.service_requests);
+  }
+
+  // What the shell sees of a result: its low byte, never 0 for a failure.
+  static int ExitStatus(int result) {
+    return result == 0 ? 0 : ((result & 0xFF) == 0 ? 1 : result & 0xFF);
   }
 
   TempDir dir_;
@@ -350,7 +361,7 @@ TEST_P(FaultMatrixTest, EndsWithAVerdictAndASecondRunCompletesTheUpdate) {
     if (!c.trigger.when.empty()) {
       EXPECT_TRUE(watcher.Fired()) << "the fault was never set";
     }
-    ExpectVerdict(run, c.verdict);
+    ExpectVerdict(run, c.verdict, c.or_verdict);
   }
 
   // The module re-plugged without faults: the update resumes where it stopped (or finds the
