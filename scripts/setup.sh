@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build needs (only those missing), then configures and builds.
 # Usage: scripts/setup.sh [BUILD_DIR [extra cmake arguments...]]
+# TARVIK_BUILD_TARGETS, if set, names the targets to build (space-separated) instead of all.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -21,4 +22,9 @@ fi
 build_dir=${1:-build}
 shift || true
 cmake -S . -B "$build_dir" "$@" >/dev/null
-cmake --build "$build_dir" -j"$(nproc)"
+if [ -n "${TARVIK_BUILD_TARGETS:-}" ]; then
+  # shellcheck disable=SC2086
+  cmake --build "$build_dir" -j"$(nproc)" --target $TARVIK_BUILD_TARGETS
+else
+  cmake --build "$build_dir" -j"$(nproc)"
+fi

@@ -16,7 +16,12 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-asan --output-on-failure -j"$jobs"
 
 echo "== ThreadSanitizer build (thread tests)"
-scripts/setup.sh build-tsan -DTARVIK_SANITIZE=thread
+# Only the thread tests run here, so only they and what they load at run time are built.
+thread_targets="update_container update_container_confirm customization_container_all tarvik-sim"
+for f in */tests/*_thread_test.cpp; do
+  thread_targets="$thread_targets $(dirname "$(dirname "$f")")_$(basename "$f" .cpp)"
+done
+TARVIK_BUILD_TARGETS="$thread_targets" scripts/setup.sh build-tsan -DTARVIK_SANITIZE=thread
 if ctest --test-dir build-tsan -N -L thread | grep -q "Total Tests: [1-9]"; then
   TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
     ctest --test-dir build-tsan --output-on-failure -j"$jobs" -L thread
