@@ -39,20 +39,25 @@ TEST_F(UpdateTest, ModuleDroppingItsPortBeforeTheEngineClosesItStillCompletes) {
   EXPECT_EQ(kKvoResultUpdateErrorNoUpdateNeeded, RunUpdateOnOpenHandle(CarriedContainer()));
 }
 
-// After a loss the engine reopens the module and must get its state lines again: a module that
-// then reports installing and restarting by itself is followed to the end through those lines.
+// A module lost while the engine waits for news: the application hears of the loss, the engine
+// reopens the module, switches its state messages on again and follows it to the end.
 TEST_F(UpdateTest, DeviceLostWhileWaitingIsReopenedAndFollowedToTheEnd) {
   tarvik_sim::Profile profile = tarvik_sim::DefaultProfile();
   profile.self_restart = false;  // state 4 after installing: the module waits for a restart
   allow_restart_ = false;        // ... which the application does not give
-  hooks_[kKvoUpdateEventTypeRestartConfirmationNeeded] = [this] {
-    // Leave the engine waiting for news, then take the module away.
-    std::thread([this] {
+  std::thread unplug;
+  hooks_[kKvoUpdateEventTypeRestartConfirmationNeeded] = [this, &unplug] {
+    // Leave the engine waiting for news, then take the module away (once: the engine asks again
+    // each time it finds the module still waiting).
+    if (unplug.joinable()) return;
+    unplug = std::thread([this] {
       std::this_thread::sleep_for(std::chrono::milliseconds(200));
       module_.Unplug();
-    }).detach();
+    });
   };
-  ASSERT_EQ(kKvoResultSuccess, RunUpdate(profile, CarriedContainer()));
+  const KvoResult result = RunUpdate(profile, CarriedContainer());
+  if (unplug.joinable()) unplug.join();
+  ASSERT_EQ(kKvoResultSuccess, result);
   const std::vector<E> steps = Steps();
   ASSERT_GE(steps.size(), 2u);
   EXPECT_NE(steps.end(), std::find(steps.begin(), steps.end(), kKvoUpdateEventTypeDeviceLost));
