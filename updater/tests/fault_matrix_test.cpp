@@ -11,7 +11,9 @@
 // The whole product of phases and faults would take far too long (every silence costs a real
 // protocol time-out), so the table holds a representative subset: every phase meets an unplug,
 // and every fault appears in the phases where its handling differs (AT exchanges, the
-// transparent channel, the restart and the checks after it).
+// transparent channel, the restart and the checks after it). Split frames: AT answers are cut at
+// every offset of their first ten bytes; the simulated module cuts transparent-channel frames in
+// thirds only (their reassembly at every offset is a test of the channel itself).
 
 #include <errno.h>
 #include <fcntl.h>
