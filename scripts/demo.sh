@@ -23,7 +23,9 @@ cleanup() {
 }
 trap cleanup EXIT
 
-"$top/build/bin/tarvik-sim" --map "$map" --log "$work/module.log" >"$work/module.out" 2>&1 &
+# The module takes 1.5 s from reporting its self-restart to going away, time enough for the
+# program's once-a-second read to see that report.
+"$top/build/bin/tarvik-sim" --map "$map" --set self_restart_ms=1500 --log "$work/module.log" >"$work/module.out" 2>&1 &
 sim_pid=$!
 for _ in $(seq 1 100); do
   if ls "$map" 2>/dev/null | grep -q mdm; then break; fi

@@ -38,7 +38,6 @@ constexpr size_t kMaxTranscript = 200000;     // entries
 constexpr size_t kTranscriptBinaryCut = 64;   // bytes kept of a binary chunk
 constexpr size_t kMaxHeldSlaves = 16;         // old pseudo-terminal numbers kept occupied
 constexpr int kGoAwayAfterOkMs = 100;         // lets the host read the OK of a restart
-constexpr int kSelfRestartMs = 200;           // from reporting state 5 to going away
 constexpr int kTcStaleFrameMs = 2000;         // a half frame older than this is dropped
 
 constexpr uint8_t kTcVersion = 2;
@@ -575,7 +574,7 @@ class Module::Impl {
     install_done_at = Clock::time_point::max();
     if (profile.self_restart) {
       ChangeUpgradeState(5);
-      self_restart_at = Clock::now() + std::chrono::milliseconds(kSelfRestartMs);
+      self_restart_at = Clock::now() + std::chrono::milliseconds(profile.self_restart_ms);
     } else {
       ChangeUpgradeState(4);
     }

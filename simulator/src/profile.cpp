@@ -416,6 +416,8 @@ bool ApplyProfileSetting(Profile* p, const std::string& raw_key, const std::stri
     if (!ParseBool(value, &p->self_restart)) return fail("expected 0 or 1");
   } else if (key == "install_ms") {
     if (!ParseInt(value, 0, 3600000, &p->install_ms)) return fail("expected milliseconds");
+  } else if (key == "self_restart_ms") {
+    if (!ParseInt(value, 0, 3600000, &p->self_restart_ms)) return fail("expected milliseconds");
   } else if (key == "restart_away_ms") {
     if (!ParseInt(value, 0, 3600000, &p->restart_away_ms)) return fail("expected milliseconds");
   } else if (key == "ready_after") {

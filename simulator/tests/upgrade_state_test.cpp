@@ -110,6 +110,22 @@ TEST_F(UpgradeStateTest, AllPackagesInstallThenRestartByItselfOnTheTarget) {
   EXPECT_EQ(sim_.module.RestartCount(), 1);
 }
 
+TEST_F(UpgradeStateTest, SelfRestartWaitsTheSetTimeAfterReportingFive) {
+  Profile profile = SmallUpdate();
+  std::string error;
+  ASSERT_FALSE(tarvik_sim::ApplyProfileSetting(&profile, "self_restart_ms", "soon", &error));
+  ASSERT_TRUE(tarvik_sim::ApplyProfileSetting(&profile, "self_restart_ms", "1500", &error))
+      << error;
+  StartWith(profile);
+  ASSERT_EQ(Transfer(kNetConfigLength), 0);
+  ASSERT_EQ(Transfer(3000), 0);
+  ASSERT_EQ(Transfer(70000), 0);
+  EXPECT_TRUE(sim_.client.ReadUntil("\r\n*EEUSTATE:1,5\r\n", 2000));
+  // Still there for a host that reads only once a second, then gone.
+  EXPECT_FALSE(sim_.client.WaitHangUp(700));
+  EXPECT_TRUE(sim_.client.WaitHangUp(3000));
+}
+
 TEST_F(UpgradeStateTest, WithoutSelfRestartItWaitsInStateFourForAReset) {
   Profile profile = SmallUpdate();
   profile.self_restart = false;

@@ -80,6 +80,9 @@ struct Profile {
   // "AT*E2RESET".
   bool self_restart = true;
   int install_ms = 300;  // time spent in state 3
+  // From reporting state 5 to going away. A host that reads once a second (one poll, then a
+  // one-second pause) needs well over a second here, or the hang-up drops the state line unread.
+  int self_restart_ms = 200;
 
   // Restart behaviour.
   int restart_away_ms = 1000;   // how long the module is gone after a restart
