@@ -890,6 +890,23 @@ KVO_API KvoResult KvoUpdateRegisterCallback(KvoDeviceHandle handle, KvoUpdateCal
   return kKvoResultSuccess;
 }
 
+// The update's pool and the container loaded into it; on failure nothing is left behind.
+static KvoResult CreatePoolAndLoadContainer() {
+  if (apr_pool_create(&update_memory_pool, nullptr) != APR_SUCCESS) {
+    update_memory_pool = nullptr;
+    KvoLogError(kSender,
+                "Failed to create memory pool needed in update state "
+                "machine. Aborting!");
+    return kKvoResultGeneralErrorMemory;
+  }
+  if (!UpdateLoadUpdateContainer(update_memory_pool, container_path)) {
+    KvoLogError(kSender, "Failed to load update container.");
+    DestroyPool();
+    return kKvoResultUpdateErrorFailedToLoadDLL;
+  }
+  return kKvoResultSuccess;
+}
+
 KVO_API KvoResult KvoUpdateStart(KvoDeviceHandle handle, const char* file_path) {
   KvoResult result = DeviceSetItpMode(handle, kDeviceItpModeOff);
   if (result != kKvoResultSuccess) {
@@ -923,18 +940,8 @@ KVO_API KvoResult KvoUpdateStart(KvoDeviceHandle handle, const char* file_path) 
   memset(target_revision, 0, sizeof target_revision);
   listener_registered = false;
 
-  if (apr_pool_create(&update_memory_pool, nullptr) != APR_SUCCESS) {
-    update_memory_pool = nullptr;
-    KvoLogError(kSender,
-                "Failed to create memory pool needed in update state "
-                "machine. Aborting!");
-    return kKvoResultGeneralErrorMemory;
-  }
-  if (!UpdateLoadUpdateContainer(update_memory_pool, container_path)) {
-    KvoLogError(kSender, "Failed to load update container.");
-    DestroyPool();
-    return kKvoResultUpdateErrorFailedToLoadDLL;
-  }
+  const KvoResult loaded = CreatePoolAndLoadContainer();
+  if (loaded != kKvoResultSuccess) return loaded;
   if (apr_thread_mutex_create(&update_condition.mutex, APR_THREAD_MUTEX_UNNESTED,
                               update_memory_pool) != APR_SUCCESS) {
     KvoLogError(kSender,
@@ -1146,18 +1153,8 @@ KVO_API KvoResult KvoUpdateGetUpdatePath(KvoDeviceHandle, const char* file_path,
     return kKvoResultUpdateErrorCouldNotFindPackage;
   }
   UpdateBuildContainerPath(file_path, container_path, sizeof container_path);
-  if (apr_pool_create(&update_memory_pool, nullptr) != APR_SUCCESS) {
-    update_memory_pool = nullptr;
-    KvoLogError(kSender,
-                "Failed to create memory pool needed in update state "
-                "machine. Aborting!");
-    return kKvoResultGeneralErrorMemory;
-  }
-  if (!UpdateLoadUpdateContainer(update_memory_pool, container_path)) {
-    KvoLogError(kSender, "Failed to load update container.");
-    DestroyPool();
-    return kKvoResultUpdateErrorFailedToLoadDLL;
-  }
+  const KvoResult loaded = CreatePoolAndLoadContainer();
+  if (loaded != kKvoResultSuccess) return loaded;
   KvoResult result = kKvoResultSuccess;
   if (list == nullptr) {
     KvoLogError(kSender, "List argument is NULL. Abort!");
