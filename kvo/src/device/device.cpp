@@ -96,16 +96,9 @@ KvoResult IdentifyInAtMode(KvoDeviceHandle handle) {
   if (result != kKvoResultSuccess) return result;
 
   record->type = kKvoDevicePlatformTypeInvalid;
-  char command[32];
-  apr_snprintf(command, sizeof(command), "%s=99", "AT*EEVINFO");
   DeviceAtExchange exchange;
-  if (exchange.Send(kSender, handle, command, 60) != kTlResultSuccess) {
-    return kKvoResultGeneralErrorAtError;
-  }
-  if (!exchange.Ok()) {
-    KvoLogError(kSender, "Unable to execute %s command.", "AT*EEVINFO");
-    return kKvoResultGeneralErrorAtError;
-  }
+  result = DeviceSendEevinfo(kSender, handle, 99, &exchange);
+  if (result != kKvoResultSuccess) return result;
   // The strings of the previous report go; the parse clears the map before it reads anything.
   apr_pool_clear(record->value_pool);
   result = DeviceInformationParseEevinfo(record->value_pool, exchange.Text(), record->value_map);

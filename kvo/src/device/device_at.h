@@ -3,6 +3,9 @@
 
 // One AT exchange whose response text is released on every path out of the caller.
 
+#include <apr_strings.h>
+
+#include "kvo.h"
 #include "transport/src/at/at.h"
 #include "transport/src/common/common.h"
 
@@ -37,5 +40,21 @@ class DeviceAtExchange {
  private:
   TlAtResult result_{kTlAtResultUnknown, nullptr};
 };
+
+// Sends "AT*EEVINFO=<selector>" (60 s) into exchange; a transport failure or an answer other than
+// OK is logged under sender and gives kKvoResultGeneralErrorAtError.
+inline KvoResult DeviceSendEevinfo(const char* sender, unsigned int handle, int selector,
+                                   DeviceAtExchange* exchange) {
+  char command[32];
+  apr_snprintf(command, sizeof(command), "%s=%d", "AT*EEVINFO", selector);
+  if (exchange->Send(sender, handle, command, 60) != kTlResultSuccess) {
+    return kKvoResultGeneralErrorAtError;
+  }
+  if (!exchange->Ok()) {
+    KvoLogError(sender, "Unable to execute %s command.", "AT*EEVINFO");
+    return kKvoResultGeneralErrorAtError;
+  }
+  return kKvoResultSuccess;
+}
 
 #endif  // KVO_SRC_DEVICE_DEVICE_AT_H_

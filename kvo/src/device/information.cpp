@@ -548,16 +548,9 @@ KvoResult KvoDeviceGetLockInformation(KvoDeviceHandle handle,
   if (lock_information == nullptr) return kKvoResultGeneralErrorInvalidParameter;
   KvoResult result = PrepareQuery(handle);
   if (result != kKvoResultSuccess) return result;
-  char command[32];
-  apr_snprintf(command, sizeof(command), "%s=2", "AT*EEVINFO");
   DeviceAtExchange exchange;
-  if (exchange.Send(kSender, handle, command, 60) != kTlResultSuccess) {
-    return kKvoResultGeneralErrorAtError;
-  }
-  if (!exchange.Ok()) {
-    KvoLogError(kSender, "Unable to execute %s command.", "AT*EEVINFO");
-    return kKvoResultGeneralErrorAtError;
-  }
+  result = DeviceSendEevinfo(kSender, handle, 2, &exchange);
+  if (result != kKvoResultSuccess) return result;
 
   // A map of its own: the record's map keeps the full report of the identification.
   PoolGuard temporary;
