@@ -1,0 +1,194 @@
+// tarvik: the command interface on the real command line, for service staff and scripts. Only
+// the update words touch the connection-manager service, and nothing waits for the enter key, so
+// that the program can run from scripts and service units.
+#include <apr_general.h>
+#include <apr_getopt.h>
+#include <apr_pools.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "kvo.h"
+#include "updater/src/actions/posix/handle_services.h"
+#include "updater/src/commands.h"
+#include "updater/src/quarn.h"
+
+namespace {
+
+const char kSender[] = "Quarn";
+const unsigned int kApiMajor = 3;
+const unsigned int kApiMinor = 0;
+// The option string of the command interface.
+const char kOptions[] = "h?b:d:l:t:o:p:q";
+
+// Updates that run side by side on one PC share the connection-manager service. Each holds this
+// lock shared for its run; at the end only the one that can take it alone, the last one, starts
+// the service again, so that the service cannot grab a port whose update is still running.
+const char kUpdateLockPath[] = "/run/lock/tarvik-update.lock";
+// A run that finds the lock held alone (someone is starting the service) waits this long for it.
+const int kUpdateLockWaitMs = 60000;
+
+// What the command interface will find on the command line, read ahead of it.
+struct CommandLine {
+  const char* word = nullptr;  // null: help asked for, bad options, or no command word
+  const char* log_file = nullptr;
+};
+
+// Reads the options as the command interface does (a value option counts two words, -q one),
+// silently: its own reading prints any complaint.
+CommandLine ReadCommandLine(int argc, const char* const* argv) {
+  CommandLine line;
+  apr_getopt_t* options = nullptr;
+  if (apr_getopt_init(&options, quarn_pool, argc, argv) != APR_SUCCESS) return line;
+  options->errfn = nullptr;
+  int index = 1;
+  char option = 0;
+  const char* value = nullptr;
+  while (apr_getopt(options, kOptions, &option, &value) == APR_SUCCESS) {
+    if (option == 'h' || option == '?') return line;
+    if (option == 'q') {
+      index += 1;
+      continue;
+    }
+    if (option == 'd') line.log_file = value;
+    index += 2;
+  }
+  if (argc > index && argc >= 2) line.word = argv[index];
+  return line;
+}
+
+bool IsUpdateWord(const char* word) {
+  return word != nullptr && (strcmp(word, "fwupdate") == 0 || strcmp(word, "fwupdate-path") == 0);
+}
+
+// Takes the update lock shared; -1 when there is no lock to be had, and the run then behaves as
+// if it were alone.
+int TakeUpdateLock() {
+  const int fd = open(kUpdateLockPath, O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+  if (fd < 0) {
+    KvoLogDebug(kSender, "No update lock %s (%s).", kUpdateLockPath, strerror(errno));
+    return -1;
+  }
+  for (int waited = 0; waited < kUpdateLockWaitMs; waited += 100) {
+    if (flock(fd, LOCK_SH | LOCK_NB) == 0) return fd;
+    usleep(100 * 1000);
+  }
+  KvoLogInfo(kSender, "The update lock stayed taken; going on without it.");
+  close(fd);
+  return -1;
+}
+
+// True when no other update holds the lock: this run is the last and may start the service.
+bool LastUpdate(int fd) {
+  if (fd < 0) return true;
+  return flock(fd, LOCK_EX | LOCK_NB) == 0;
+}
+
+void StopServiceForUpdate() {
+  if (CheckVestriStatus() == kVestriStatusRunning) {
+    KvoLogInfo(kSender, "Stopping Vestri service before executing Quarn command");
+    VestriControl(kStopVestri);
+    if (CheckVestriStatus() == kVestriStatusStopped) {
+      KvoLogInfo(kSender, "Vestri service was successfully stopped.");
+    } else {
+      KvoLogInfo(kSender, "Failed to stop Vestri service");
+    }
+  } else {
+    KvoLogInfo(kSender, "The Vestri service is not running, no need to stop it.");
+  }
+}
+
+void StartServiceAfterUpdate() {
+  if (CheckVestriStatus() == kVestriStatusStopped) {
+    VestriControl(kStartVestri);
+    if (CheckVestriStatus() == kVestriStatusRunning) {
+      KvoLogInfo(kSender, "Vestri service was successfully started.");
+    } else {
+      KvoLogInfo(kSender, "Failed to start Vestri service");
+    }
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  quarn_quiet = false;
+  if (apr_initialize() != APR_SUCCESS) {
+    printf("Could not initialize APR\n\r");
+    return 1;
+  }
+  KvoVersion version;
+  memset(&version, 0, sizeof(version));
+  KvoGetApiVersion(&version);
+  if (version.major != kApiMajor) {
+    printf("KVO API version mismatch, API is %d.%d but library is %u.%u.",
+           static_cast<int>(kApiMajor), static_cast<int>(kApiMinor), version.major, version.minor);
+    return 1;
+  }
+  const KvoResult initialized = KvoInitialize();
+  if (initialized != kKvoResultSuccess) {
+    KvoResultDescription description;
+    memset(description, 0, sizeof(description));
+    KvoGetResultDescription(initialized, &description);
+    printf("\n\r%s\n\r", description);
+    KvoLogErrorCode(kSender, initialized);
+    return QuarnExitStatus(initialized);
+  }
+  if (apr_pool_create_ex(&quarn_pool, nullptr, nullptr, nullptr) != APR_SUCCESS) {
+    KvoLogError(kSender, "Could not create APR pool");
+    return 1;
+  }
+  if (apr_file_open_stdout(&quarn_stdout, quarn_pool) != APR_SUCCESS) {
+    KvoLogError(kSender, "Could not create stdout handle.");
+    return 1;
+  }
+
+  const char* const* arguments = argv;
+  const CommandLine line = ReadCommandLine(argc, arguments);
+  const bool update = IsUpdateWord(line.word);
+  int update_lock = -1;
+  if (update) {
+    // The service handling comes before the command interface reads -d: open the log now, so
+    // that it holds the whole run.
+    if (line.log_file != nullptr && strcmp(line.log_file, "stdout") == 0) {
+      KvoSetLogTypesForScreen(kKvoLogTypeMaskAll);
+    } else if (line.log_file != nullptr) {
+      KvoSetLogFile(line.log_file);
+    }
+    update_lock = TakeUpdateLock();
+    StopServiceForUpdate();
+    // A closed terminal or output pipe must not kill an update half-way.
+    signal(SIGHUP, SIG_IGN);
+    signal(SIGPIPE, SIG_IGN);
+  }
+
+  apr_getopt_t* parser = nullptr;
+  apr_getopt_init(&parser, quarn_pool, argc, arguments);
+  const int result = CommandInterface(parser);
+
+  char verdict[300];
+  char text[256];
+  QuarnVerdictLine(result, verdict, sizeof(verdict), text, sizeof(text));
+  QuarnPrint("%s", verdict);
+  if (result != 0) KvoLogError(kSender, "%s", text);
+  KvoTerminate();
+
+  if (update) {
+    if (LastUpdate(update_lock)) StartServiceAfterUpdate();
+    if (update_lock >= 0) close(update_lock);
+    signal(SIGHUP, SIG_DFL);
+    signal(SIGPIPE, SIG_DFL);
+  }
+  fflush(stdout);
+  apr_file_close(quarn_stdout);
+  quarn_stdout = nullptr;
+  apr_pool_destroy(quarn_pool);
+  quarn_pool = nullptr;
+  apr_terminate();
+  return QuarnExitStatus(result);
+}
