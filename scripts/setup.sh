@@ -6,7 +6,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(build-essential cmake pkg-config libapr1-dev libsystemd-dev libgtest-dev libgmock-dev
-          clang libclang-rt-dev)
+          clang libclang-rt-dev
+          # the service control's test: a private bus and a fake service manager in Debian's python3
+          dbus-daemon python3 python3-dbus python3-gi)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
