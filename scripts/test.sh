@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs every test: a plain build, a build with AddressSanitizer and
+# Sets up, builds and runs every test: a plain build, the Debian packages (built from a packaged
+# build, checked with lintian, installed and tried), a build with AddressSanitizer and
 # UndefinedBehaviorSanitizer, the thread tests under ThreadSanitizer, and a fuzz stage built with
 # clang: the fuzz targets over their seed corpora, then each for a bounded time.
 set -euo pipefail
@@ -9,6 +10,9 @@ jobs=$(nproc)
 echo "== plain build"
 scripts/setup.sh build
 ctest --test-dir build --output-on-failure -j"$jobs"
+
+echo "== Debian packages: contents, lintian, installed and checked"
+packaging/check_packages.sh build-pkg
 
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer build"
 scripts/setup.sh build-asan -DTARVIK_SANITIZE=address,undefined
