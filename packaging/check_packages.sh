@@ -16,9 +16,10 @@ packages=(dralmoor libkvo3 libkvo-dev tarvik-sim)
 
 SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO=sudo
-if ! command -v lintian >/dev/null; then
+# lintian checks the packages, udevadm reads the installed rule.
+if ! command -v lintian >/dev/null || ! command -v udevadm >/dev/null; then
   $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq lintian >/dev/null
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq lintian udev >/dev/null
 fi
 
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
@@ -60,6 +61,11 @@ fi
 DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$(pwd)/$build"/*.deb >/dev/null
 trap 'DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq "${packages[@]}" >/dev/null' EXIT
 packaging/tests/installed_check.sh / /usr "lib/$multiarch"
+# udev reads the installed rule without a complaint ("<file>:<line> <what>").
+udev_test=$(udevadm test --action=add /sys/class/tty/tty0 2>&1 || true)
+grep -q "Reading rules file: .*/70-tarvik-module.rules$" <<<"$udev_test" || {
+  echo "$udev_test" | tail -5; echo "udev did not read the rule"; exit 1; }
+if grep "70-tarvik-module.rules:" <<<"$udev_test"; then echo "udev refuses parts of the rule"; exit 1; fi
 # The service unit as systemd reads an instance of it; any complaint fails.
 if command -v systemd-analyze >/dev/null; then
   units=$(mktemp -d)
