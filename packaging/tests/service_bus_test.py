@@ -1,17 +1,20 @@
 #!/usr/bin/python3
 """The programs' service control over a real D-Bus: a private dbus-daemon, reached through
 DBUS_SYSTEM_BUS_ADDRESS, with a fake systemd manager (fake_systemd.py) whose VestriService.service
-takes a set time to stop and to start. No module is attached: the runs end with "Unable to open
-device" or "Unable to find device", after the service handling around them.
+takes a set time to stop and to start. Most runs have no module and end with "Unable to open
+device" or "Unable to find device", after the service handling around them; the run that is
+interrupted updates a simulated module.
 
 Usage: service_bus_test.py BIN_DIR
 """
 import fcntl
 import os
 import pathlib
+import signal
 import subprocess
 import sys
 import tempfile
+import time
 
 HERE = pathlib.Path(__file__).resolve().parent
 SERVICE = 'VestriService.service'
@@ -34,40 +37,53 @@ BUS_CONFIG = '''<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-BUS Bus Config
 </busconfig>
 '''
 
-# name, fake unit (None: not installed), state, program, its arguments, expected exit status,
-# the manager calls expected in order, the unit's state at the end, log lines expected in order,
-# and whether another update holds the update lock meanwhile.
+NOWHERE = ['-t', '{nowhere}']
+
+
+def case(name, program, arguments, status, calls, final, log=(), unit=SERVICE, state='active',
+         other_update=False, signal_when=None):
+    """One run: the fake's unit (None: not installed, 'no bus': no bus at all) and its state, the
+    program and its arguments, its expected exit status, the manager calls expected in order, the
+    unit's state at the end, log lines expected in order, whether another update holds the update
+    lock meanwhile, and a log text after which the run gets SIGTERM (a simulated module is then
+    attached)."""
+    return dict(name=name, program=program, arguments=arguments, status=status, calls=calls,
+                final=final, log=list(log), unit=unit, state=state, other_update=other_update,
+                signal_when=signal_when)
+
+
 CASES = [
-    ('an update word stops a running service and starts it again',
-     SERVICE, 'active', 'tarvik', ['-t', '{nowhere}', 'fwupdate-path', 'x.dll'], UNABLE_TO_OPEN,
-     ['StopUnit', 'StartUnit'], 'active',
-     ['Stopping Vestri service before executing Quarn command',
-      'Service stopped successfully',
-      'Vestri service was successfully stopped.',
-      'Serial device specified'], False),
-    ('a query word leaves the service alone',
-     SERVICE, 'active', 'tarvik', ['-t', '{nowhere}', 'imei'], UNABLE_TO_OPEN,
-     [], 'active', ['Serial device specified'], False),
-    ('a stopped service is started after an update word',
-     SERVICE, 'inactive', 'tarvik', ['-t', '{nowhere}', 'fwupdate', 'x.dll'], UNABLE_TO_OPEN,
-     ['StartUnit'], 'active',
-     ['The Vestri service is not running, no need to stop it.'], False),
-    ('dralmoor stops a running service and starts it again',
-     SERVICE, 'active', 'dralmoor', ['-s'], UNABLE_TO_FIND,
-     ['StopUnit', 'StartUnit'], 'active', [], False),
-    ('a missing unit is neither stopped nor started',
-     None, None, 'tarvik', ['-t', '{nowhere}', 'fwupdate-path', 'x.dll'], UNABLE_TO_OPEN,
-     [], None,
-     ['OpenService failed (2)',
-      'The Vestri service is not running, no need to stop it.'], False),
-    ('an unreachable bus stops and starts nothing',
-     'no bus', None, 'tarvik', ['-t', '{nowhere}', 'fwupdate-path', 'x.dll'], UNABLE_TO_OPEN,
-     [], None,
-     ['OpenSCManager failed (',
-      'The Vestri service is not running, no need to stop it.'], False),
-    ('an update that ends while another one runs leaves the service stopped for that one',
-     SERVICE, 'active', 'tarvik', ['-t', '{nowhere}', 'fwupdate-path', 'x.dll'], UNABLE_TO_OPEN,
-     ['StopUnit'], 'inactive', ['Vestri service was successfully stopped.'], True),
+    case('an update word stops a running service and starts it again',
+         'tarvik', NOWHERE + ['fwupdate-path', 'x.dll'], UNABLE_TO_OPEN,
+         ['StopUnit', 'StartUnit'], 'active',
+         log=['Stopping Vestri service before executing Quarn command',
+              'Service stopped successfully',
+              'Vestri service was successfully stopped.',
+              'Serial device specified']),
+    case('a query word leaves the service alone',
+         'tarvik', NOWHERE + ['imei'], UNABLE_TO_OPEN, [], 'active',
+         log=['Serial device specified']),
+    case('a stopped service is started after an update word',
+         'tarvik', NOWHERE + ['fwupdate', 'x.dll'], UNABLE_TO_OPEN, ['StartUnit'], 'active',
+         log=['The Vestri service is not running, no need to stop it.'], state='inactive'),
+    case('dralmoor stops a running service and starts it again',
+         'dralmoor', ['-s'], UNABLE_TO_FIND, ['StopUnit', 'StartUnit'], 'active'),
+    case('a missing unit is neither stopped nor started',
+         'tarvik', NOWHERE + ['fwupdate-path', 'x.dll'], UNABLE_TO_OPEN, [], None,
+         log=['OpenService failed (2)',
+              'The Vestri service is not running, no need to stop it.'], unit=None),
+    case('an unreachable bus stops and starts nothing',
+         'tarvik', NOWHERE + ['fwupdate-path', 'x.dll'], UNABLE_TO_OPEN, [], None,
+         log=['OpenSCManager failed (',
+              'The Vestri service is not running, no need to stop it.'], unit='no bus'),
+    case('an update that ends while another one runs leaves the service stopped for that one',
+         'tarvik', NOWHERE + ['fwupdate-path', 'x.dll'], UNABLE_TO_OPEN, ['StopUnit'],
+         'inactive', log=['Vestri service was successfully stopped.'], other_update=True),
+    case('SIGTERM in the middle of an update starts the service again before the end',
+         'tarvik', ['-t', '{port}', 'fwupdate', '{container}'], 128 + signal.SIGTERM,
+         ['StopUnit', 'StartUnit'], 'active',
+         log=['Vestri service was successfully stopped.', 'Progress', 'Ended by signal 15.'],
+         signal_when='Progress'),
 ]
 
 
@@ -95,8 +111,31 @@ def in_order(expected, lines):
     return None
 
 
+def start_module(bin_dir, map_dir):
+    map_dir.mkdir()
+    module = subprocess.Popen([str(bin_dir / 'tarvik-sim'), '--map', str(map_dir)],
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    for _ in range(100):
+        links = list(map_dir.glob('*mdm'))
+        if links:
+            return module, links[0]
+        time.sleep(0.1)
+    raise RuntimeError('the simulated module did not start')
+
+
+def signal_after(process, log, text):
+    """SIGTERM to the process once its log shows text (within a minute)."""
+    for _ in range(600):
+        if process.poll() is not None:
+            return
+        if log.exists() and text in log.read_text(errors='replace'):
+            process.send_signal(signal.SIGTERM)
+            return
+        time.sleep(0.1)
+
+
 def run_case(bin_dir, work, address, case):
-    name, unit, state, program, arguments, status, calls, final, log_lines, other_update = case
+    unit = case['unit']
     record = work / 'record'
     record.unlink(missing_ok=True)
     log = work / 'log'
@@ -106,7 +145,7 @@ def run_case(bin_dir, work, address, case):
         command = [sys.executable, str(HERE / 'fake_systemd.py'), '--address', address,
                    '--record', str(record), '--timeout-ms', '2000']
         if unit is not None:
-            command += ['--unit', unit, '--state', state]
+            command += ['--unit', unit, '--state', case['state']]
         fake = subprocess.Popen(command, stdout=subprocess.PIPE, text=True)
         if fake.stdout.readline().strip() != 'ready':
             raise RuntimeError('the fake manager did not start')
@@ -115,25 +154,38 @@ def run_case(bin_dir, work, address, case):
     env['TARVIK_DEVICE_MAP'] = str(work / 'empty-map')
     for seam in ('TARVIK_WAIT_DIVISOR', 'TARVIK_SERVICE_SCRIPT'):
         env.pop(seam, None)
-    words = [word.format(nowhere=work / 'no-port') for word in arguments]
-    if program == 'tarvik':
+    module = None
+    port = ''
+    if case['signal_when']:
+        module, port = start_module(bin_dir, work / f'map-{len(list(work.glob("map-*")))}')
+    words = [word.format(nowhere=work / 'no-port', port=port,
+                         container=bin_dir.parent / 'lib' / 'libupdate_container.dll')
+             for word in case['arguments']]
+    if case['program'] == 'tarvik':
         words = ['-d', str(log)] + words
-    lock = open(UPDATE_LOCK, 'a+') if other_update else None
+    lock = open(UPDATE_LOCK, 'a+') if case['other_update'] else None
     try:
         if lock:
             fcntl.flock(lock, fcntl.LOCK_SH)
-        run = subprocess.run([str(bin_dir / program)] + words, env=env, cwd=work / 'run',
-                             stdin=subprocess.DEVNULL, capture_output=True, text=True,
-                             timeout=120)
+        process = subprocess.Popen([str(bin_dir / case['program'])] + words, env=env,
+                                   cwd=work / 'run', stdin=subprocess.DEVNULL,
+                                   stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+        if case['signal_when']:
+            signal_after(process, log, case['signal_when'])
+        output = process.communicate(timeout=120)[0]
     finally:
         if lock:
             lock.close()
+        if module is not None:
+            module.terminate()
+            module.wait(timeout=10)
         if fake is not None:
             fake.terminate()
             fake.wait(timeout=10)
     problems = []
-    if run.returncode != status:
-        problems.append(f'exit status {run.returncode}, expected {status}')
+    status, calls, final, state = case['status'], case['calls'], case['final'], case['state']
+    if process.returncode != status:
+        problems.append(f'exit status {process.returncode}, expected {status}')
     events = record.read_text().splitlines() if record.exists() else []
     made = [event.split()[1] for event in events
             if event.split()[1] in ('StopUnit', 'StartUnit')]
@@ -142,20 +194,20 @@ def run_case(bin_dir, work, address, case):
     states = [event.split()[2] for event in events if event.split()[1] == unit]
     if final is not None and (states[-1:] or [state]) != [final]:
         problems.append(f'unit states {states}, expected to end {final}')
-    problem = in_order(log_lines, log.read_text(errors='replace').splitlines()
+    problem = in_order(case['log'], log.read_text(errors='replace').splitlines()
                        if log.exists() else [])
     if problem:
         problems.append(f'log: {problem}')
     if problems:
-        print(f'FAIL: {name}')
+        print(f'FAIL: {case["name"]}')
         for problem in problems:
             print(f'  {problem}')
         print('  record:\n    ' + '\n    '.join(events))
-        print('  output:\n' + run.stdout + run.stderr)
+        print('  output:\n' + output.replace('\b', ''))
         if log.exists():
             print('  log:\n' + log.read_text(errors='replace'))
         return False
-    print(f'ok: {name}')
+    print(f'ok: {case["name"]}')
     return True
 
 

@@ -6,12 +6,15 @@
 #include <apr_pools.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <signal.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <mutex>
 
 #include "kvo.h"
 #include "updater/src/actions/posix/handle_services.h"
@@ -114,6 +117,33 @@ void StartServiceAfterUpdate() {
   }
 }
 
+// The update lock of this run, -1 without one.
+int update_lock = -1;
+std::mutex finish_mutex;
+bool finished = false;
+
+// After an update word, once: the last update to end starts the service again.
+void FinishUpdate() {
+  std::lock_guard<std::mutex> lock(finish_mutex);
+  if (finished) return;
+  finished = true;
+  if (LastUpdate(update_lock)) StartServiceAfterUpdate();
+  if (update_lock >= 0) close(update_lock);
+  update_lock = -1;
+}
+
+sigset_t stop_signals;
+
+// Ctrl-C and SIGTERM still end an update, but only after the service has been started again:
+// they are blocked in every other thread, and this one ends the process.
+void* WatchStopSignals(void*) {
+  int signal_number = 0;
+  if (sigwait(&stop_signals, &signal_number) != 0) return nullptr;
+  KvoLogInfo(kSender, "Ended by signal %d.", signal_number);
+  FinishUpdate();
+  _exit(128 + signal_number);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -151,7 +181,6 @@ int main(int argc, char** argv) {
   const char* const* arguments = argv;
   const CommandLine line = ReadCommandLine(argc, arguments);
   const bool update = IsUpdateWord(line.word);
-  int update_lock = -1;
   if (update) {
     // The service handling comes before the command interface reads -d: open the log now, so
     // that it holds the whole run.
@@ -160,11 +189,24 @@ int main(int argc, char** argv) {
     } else if (line.log_file != nullptr) {
       KvoSetLogFile(line.log_file);
     }
-    update_lock = TakeUpdateLock();
-    StopServiceForUpdate();
     // A closed terminal or output pipe must not kill an update half-way.
     signal(SIGHUP, SIG_IGN);
     signal(SIGPIPE, SIG_IGN);
+    // Blocked before the library starts any thread, so that every thread inherits it.
+    sigemptyset(&stop_signals);
+    sigaddset(&stop_signals, SIGINT);
+    sigaddset(&stop_signals, SIGTERM);
+    pthread_t watcher;
+    if (pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr) == 0 &&
+        pthread_create(&watcher, nullptr, WatchStopSignals, nullptr) == 0) {
+      pthread_detach(watcher);
+    } else {
+      pthread_sigmask(SIG_UNBLOCK, &stop_signals, nullptr);
+    }
+    // A signal meanwhile waits until the stop has ended, then starts the service again.
+    std::lock_guard<std::mutex> lock(finish_mutex);
+    update_lock = TakeUpdateLock();
+    StopServiceForUpdate();
   }
 
   apr_getopt_t* parser = nullptr;
@@ -178,12 +220,7 @@ int main(int argc, char** argv) {
   if (result != 0) KvoLogError(kSender, "%s", text);
   KvoTerminate();
 
-  if (update) {
-    if (LastUpdate(update_lock)) StartServiceAfterUpdate();
-    if (update_lock >= 0) close(update_lock);
-    signal(SIGHUP, SIG_DFL);
-    signal(SIGPIPE, SIG_DFL);
-  }
+  if (update) FinishUpdate();
   fflush(stdout);
   apr_file_close(quarn_stdout);
   quarn_stdout = nullptr;
