@@ -10,6 +10,7 @@
 #include "transport/src/at/at.h"
 #include "transport/src/common/common.h"
 #include "transport/src/device/device.h"
+#include "transport/src/transparent_channel/tc_frame.h"
 
 namespace {
 
@@ -42,20 +43,6 @@ class DeviceLockGuard {
   TlDeviceHandle handle_;
   TlResult result_;
 };
-
-void PutU16(unsigned char* p, uint16_t v) {
-  p[0] = static_cast<unsigned char>(v & 0xFF);
-  p[1] = static_cast<unsigned char>(v >> 8);
-}
-
-uint16_t GetU16(const unsigned char* p) {
-  return static_cast<uint16_t>(p[0] | (static_cast<uint16_t>(p[1]) << 8));
-}
-
-uint32_t GetU32(const unsigned char* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
 
 TlResult TcWrite(TlDeviceHandle handle, const unsigned char* buffer, size_t data_size) {
   if (buffer == nullptr) return kTlResultGeneralErrorInvalidParameter;
@@ -90,42 +77,43 @@ TlResult TcReadFull(TlDeviceHandle handle, size_t data_size, uint32_t timeout,
   return kTlResultSuccess;
 }
 
+// Logs the first field that does not match; every mismatch fails the send alike.
 TlResult TcVerifyAcknowledgement(const TcAcknowledgementStruct& ack, uint16_t session,
                                  uint16_t sequence_number) {
-  const unsigned version = tc_version.load();
-  if (ack.version != version) {
-    TlLogError(kSender,
-               "Illegal version of transparent channel received in ACK, received %x -> expected %x",
-               ack.version, version);
-    return kTlResultTransparentChannelErrorSentBytesFailed;
+  const uint8_t version = static_cast<uint8_t>(tc_version.load());
+  switch (TcCheckAcknowledgement(&ack, version, session, sequence_number)) {
+    case kTcAcknowledgementOk:
+      return kTlResultSuccess;
+    case kTcAcknowledgementBadVersion:
+      TlLogError(kSender,
+                 "Illegal version of transparent channel received in ACK, received %x -> expected "
+                 "%x",
+                 ack.version, version);
+      break;
+    case kTcAcknowledgementBadType:
+      TlLogError(kSender, "Unexpected message type received in ACK, received %x -> expected %x",
+                 ack.type, kTcTypeAcknowledgement);
+      break;
+    case kTcAcknowledgementBadProtocol:
+      TlLogError(kSender, "Unexpected message protocol received in ACK, received %x -> expected %x",
+                 ack.protocol, kTcProtocolApplication);
+      break;
+    case kTcAcknowledgementBadSession:
+      TlLogError(kSender,
+                 "Unexpected message session number received in ACK, received %x -> expected %x",
+                 ack.session, session);
+      break;
+    case kTcAcknowledgementBadSequenceNumber:
+      TlLogError(
+          kSender,
+          "Unexpected message sequence number received in ACK, received 0x%x -> expected 0x%x",
+          ack.sequence_number, sequence_number);
+      break;
+    case kTcAcknowledgementNegative:
+      TlLogError(kSender, "Received NACK. Result == %x", ack.result);
+      break;
   }
-  if (ack.type != kTcTypeAcknowledgement) {
-    TlLogError(kSender, "Unexpected message type received in ACK, received %x -> expected %x",
-               ack.type, kTcTypeAcknowledgement);
-    return kTlResultTransparentChannelErrorSentBytesFailed;
-  }
-  if (ack.protocol != kTcProtocolApplication) {
-    TlLogError(kSender, "Unexpected message protocol received in ACK, received %x -> expected %x",
-               ack.protocol, kTcProtocolApplication);
-    return kTlResultTransparentChannelErrorSentBytesFailed;
-  }
-  if (ack.session != session) {
-    TlLogError(kSender,
-               "Unexpected message session number received in ACK, received %x -> expected %x",
-               ack.session, session);
-    return kTlResultTransparentChannelErrorSentBytesFailed;
-  }
-  if (ack.sequence_number != sequence_number) {
-    TlLogError(kSender,
-               "Unexpected message sequence number received in ACK, received 0x%x -> expected 0x%x",
-               ack.sequence_number, sequence_number);
-    return kTlResultTransparentChannelErrorSentBytesFailed;
-  }
-  if (ack.result != kTcResultSuccess) {
-    TlLogError(kSender, "Received NACK. Result == %x", ack.result);
-    return kTlResultTransparentChannelErrorSentBytesFailed;
-  }
-  return kTlResultSuccess;
+  return kTlResultTransparentChannelErrorSentBytesFailed;
 }
 
 // Sends one datagram and waits for its acknowledgement.
@@ -140,15 +128,8 @@ TlResult TcSendDatagram(TlDeviceHandle handle, uint32_t timeout, unsigned char* 
       "Datagram: version %x, type %x, protocol %x, session %d, seq_number 0x%x and length %d",
       version, kTcTypeDatagram, kTcProtocolApplication, session, sequence_number, length);
   // TcCreateDatagramHeader: header and slice go out in one write.
-  unsigned char* p = frame;
-  p[0] = static_cast<unsigned char>(version);
-  p[1] = kTcTypeDatagram;
-  PutU16(p + 2, kTcProtocolApplication);
-  PutU16(p + 4, session);
-  PutU16(p + 6, sequence_number);
-  PutU16(p + 8, length);
-  if (length > 0) memcpy(p + kTcDatagramHeaderSize, slice, length);
-  TlResult result = TcWrite(handle, p, kTcDatagramHeaderSize + length);
+  TcEncodeDatagram(frame, static_cast<uint8_t>(version), session, sequence_number, slice, length);
+  TlResult result = TcWrite(handle, frame, kTcDatagramHeaderSize + length);
   if (result != kTlResultSuccess) {
     TlLogError(kSender, "Send Data Transfer Packet failed");
     return result;
@@ -161,13 +142,7 @@ TlResult TcSendDatagram(TlDeviceHandle handle, uint32_t timeout, unsigned char* 
     TlLogError(kSender, "Error when receiving ACK. Abort!");
     return kTlResultTransparentChannelErrorSentBytesFailed;
   }
-  TcAcknowledgementStruct ack;
-  ack.version = raw[0];
-  ack.type = raw[1];
-  ack.protocol = GetU16(raw + 2);
-  ack.session = GetU16(raw + 4);
-  ack.sequence_number = GetU16(raw + 6);
-  ack.result = GetU16(raw + 8);
+  const TcAcknowledgementStruct ack = TcDecodeAcknowledgement(raw);
   TlLogDebug(
       kSender,
       "Acknowledgment: tc_ver %x, type %x, protocol %x, seq_no 0x%x, session %x and result %x",
@@ -188,13 +163,7 @@ TlResult TcReadDatagram(TlDeviceHandle handle, uint32_t timeout, Buffer* answer,
         static_cast<int>(timeout), kTlResultTransparentChannelErrorReceiveBytesFailed);
     return kTlResultTransparentChannelErrorReceiveBytesFailed;
   }
-  TcDatagramStruct header;
-  header.version = raw[0];
-  header.type = raw[1];
-  header.protocol = GetU16(raw + 2);
-  header.session = GetU16(raw + 4);
-  header.sequence_number = GetU16(raw + 6);
-  header.length = GetU16(raw + 8);
+  const TcDatagramStruct header = TcDecodeDatagramHeader(raw);
   TlLogDebug(
       kSender,
       "Received datagram. Version: %x, Type: %x, Protocol: %x, Session: %x, Sequence number: "
@@ -221,32 +190,24 @@ TlResult TcReadDatagram(TlDeviceHandle handle, uint32_t timeout, Buffer* answer,
       total += got;
     }
   }
-  if (header.sequence_number != 0) return kTlResultTransparentChannelErrorFileTypeNotSupported;
-  if (total < header.length) return kTlResultTransparentChannelErrorReceiveBytesFailed;
-  if (!type_ok) return kTlResultTransparentChannelErrorReceiveBytesFailed;
+  const TlResult result = TcCheckAnswerDatagram(&header, total);
+  if (result != kTlResultSuccess) return result;
   *answer = std::move(payload);
   *answer_length = total;
   return kTlResultSuccess;
 }
 
 TlResult TcConvertToTcServiceHeaderAnswer(const unsigned char* answer, size_t length) {
-  if (length < kTcAnswerHeaderSize) return kTlResultTransparentChannelErrorFailure;
   TcServiceHeaderAnswerGenericStruct header;
-  header.request_id = GetU16(answer);
-  header.security_mechanism = answer[2];
-  header.cmd_type = answer[3];
-  header.cmd_id = GetU16(answer + 4);
-  header.payload_length = GetU32(answer + 6);
-  header.result = GetU16(answer + 10);
+  if (!TcDecodeAnswerHeader(answer, length, &header))
+    return kTlResultTransparentChannelErrorFailure;
   TlLogDebug(kSender,
              "Answer: ReqId %x, SM %x, Cmd_type %x, Cmd_ID %x, PayloadLength %x and Result %x",
              header.request_id, header.security_mechanism, header.cmd_type, header.cmd_id,
              header.payload_length, header.result);
-  if (header.result != kTcAnswerMessageResultOk) {
-    TlLogError(kSender, "Wrong answer result = %x", header.result);
-    return kTlResultTransparentChannelErrorFailure;
-  }
-  return kTlResultSuccess;
+  const TlResult result = TcCheckAnswerHeader(&header);
+  if (result != kTlResultSuccess) TlLogError(kSender, "Wrong answer result = %x", header.result);
+  return result;
 }
 
 TlResult ExtractPayloadFromTapAnswer(const unsigned char* answer, size_t length,
@@ -327,8 +288,7 @@ extern "C" TlResult TlTcSend(TlDeviceHandle handle, TlTcProgressCallback* progre
     return kTlResultGeneralErrorInvalidParameter;
   }
 
-  const size_t frames = (payload_size + kTcPayloadPacketSize - 1) / kTcPayloadPacketSize;
-  uint16_t sequence_number = static_cast<uint16_t>(frames - 1);
+  uint16_t sequence_number = TcFirstSequenceNumber(payload_size);
   TlLogDebug(kSender, "Parameters: tc_version: %d, total payload size: %d, frames: 0x%x",
              tc_version.load(), static_cast<int>(payload_size), sequence_number);
 
@@ -337,7 +297,7 @@ extern "C" TlResult TlTcSend(TlDeviceHandle handle, TlTcProgressCallback* progre
 
   const uint16_t request_id = static_cast<uint16_t>(tc_request_id_.fetch_add(1) + 1);
   const uint16_t session = static_cast<uint16_t>(tc_session_.fetch_add(1) + 1);
-  PutU16(payload, request_id);
+  TcEncodeRequestId(payload, request_id);
 
   const size_t largest =
       payload_size < size_t{kTcPayloadPacketSize} ? payload_size : size_t{kTcPayloadPacketSize};
@@ -350,9 +310,7 @@ extern "C" TlResult TlTcSend(TlDeviceHandle handle, TlTcProgressCallback* progre
   size_t position = 0;
   while (position < payload_size) {
     TlLogDebug(kSender, "Sequence number == 0x%x", sequence_number);
-    const size_t remaining = payload_size - position;
-    const uint16_t length = static_cast<uint16_t>(
-        remaining >= size_t{kTcPayloadPacketSize} ? size_t{kTcPayloadPacketSize} : remaining);
+    const uint16_t length = TcDatagramLength(payload_size - position);
     const TlResult result = TcSendDatagram(handle, timeout, frame.get(), payload + position, length,
                                            session, sequence_number);
     if (result != kTlResultSuccess) {
@@ -396,9 +354,7 @@ extern "C" TlResult TlTcClose(TlDeviceHandle handle, uint32_t timeout) {
   }
   const unsigned version = tc_version.load();
   unsigned char frame[kTcControlSize];
-  frame[0] = static_cast<unsigned char>(version);
-  frame[1] = kTcTypeControl;
-  PutU16(frame + 2, kTcCommandClose);
+  TcEncodeControl(frame, static_cast<uint8_t>(version), kTcCommandClose);
 
   DeviceLockGuard lock(handle);
   if (lock.result() != kTlResultSuccess) return lock.result();
@@ -420,15 +376,10 @@ extern "C" TlResult TlTcClose(TlDeviceHandle handle, uint32_t timeout) {
     TlLogErrorCode(kSender, result);
     return result;
   }
-  TcControlResponseStruct reply;
-  reply.version = raw[0];
-  reply.type = raw[1];
-  reply.command = GetU16(raw + 2);
-  reply.control_result = GetU16(raw + 4);
+  const TcControlResponseStruct reply = TcDecodeControlResponse(raw);
   TlLogDebug(kSender, "Received parameters: TC Version %x, Type %x, CMD %x, Result %x",
              reply.version, reply.type, reply.command, reply.control_result);
-  if (reply.version != version || reply.type != kTcTypeControlResponse ||
-      reply.command != kTcCommandClose || reply.control_result != kTcControlResultOK) {
+  if (!TcControlResponseOk(&reply, static_cast<uint8_t>(version))) {
     TlLogError(kSender,
                "Error when closing Transparent Channel. Received parameters: TC Version %x, Type "
                "%x, Command %x",
