@@ -136,7 +136,8 @@ typedef struct UcAssignment {
   size_t length;
 } UcAssignment;
 
-// The host's log sink; sender is always "UC".
+// The host's log sink; sender is always "UC". Called on the thread that called the Uc... function
+// that logs, during that call; arguments are valid only then.
 typedef void UcLogFunctionCallback(const char* sender, UcLogType type, const char* format,
                                    va_list arguments);
 
@@ -147,41 +148,65 @@ typedef void UcLogFunctionCallback(const char* sender, UcLogType type, const cha
 #define UC_HPLMN_SIZE 5
 #define UC_USER_INTERACTION_SIZE 7
 
-// Sets 3.1. kUcUpdateSuccess.
+// eevinfo below is always the module's whole answer to "AT*EEVINFO=4"; a field it lacks reads as
+// empty. Pointers handed out through data and list point into the container's constant data.
+
+// [out] version: this header's UC_API_VERSION_MAJOR and UC_API_VERSION_MINOR.
+// Results: kUcUpdateSuccess; kUcUpdateError for a null version.
 UC_API UcStatus UcGetApiVersion(UcVersion* version);
 
-// The container's own revision and product number. kUcUpdateSuccess.
+// [out] revision, product_number: the container's own revision and product number.
+// Results: kUcUpdateSuccess; kUcUpdateError for a null pointer.
 UC_API UcStatus UcGetRevision(UcRevision* revision);
 UC_API UcStatus UcGetProduct(UcProductNumber* product_number);
 
-// The next update step for the module whose "AT*EEVINFO=4" answer is eevinfo.
-// update_information is accepted for the interface's sake and not used.
+// The next update step for the module whose answer is [in] eevinfo, given [in] trigger (what
+// happened) and [in] install_flag (kUcUserInteractionSilent asks for the silent steps).
+// [in] update_information is accepted for the interface's sake and not used.
+// Result: the action; kUcActionInvalidPackage for a module platform the container does not serve,
+// kUcActionInvalidConfiguration for an individualization it does not accept,
+// kUcActionNoUpgradeNeeded for a module on the target in upgrade state 1, kUcActionNone where no
+// step applies.
 UC_API UcActionType UcGetNextAction(const char* eevinfo, UcTriggerType trigger,
                                     UcInstallFlagType install_flag,
                                     UcUpdateInformationType update_information);
 
-// Describes the pending update. Buffers: module_name, current, target and operator_domain of 64
-// characters each, hplmn of 5, user_interaction of at least 7 and zero-filled by the caller (it
-// receives the letters of the interaction word without a terminator). Returns the path result.
+// Describes the pending update of the module whose answer is [in] eevinfo, into caller-owned
+// [out] buffers: module_name (UC_MODULE_NAME_SIZE), current and target (UC_CONFIGURATION_SIZE;
+// "<configuration-set product> <revision>", target empty without a path), operator_domain
+// (UC_OPERATOR_DOMAIN_SIZE), hplmn (UC_HPLMN_SIZE), and user_interaction (at least
+// UC_USER_INTERACTION_SIZE, zero-filled by the caller: it receives the letters of the interaction
+// word without a terminator).
+// Result: kUcNetConfigurationAvailable (a path leads on), kUcNetConfigurationAlreadyOnTarget,
+// kUcNetConfigurationNotAvailable (no path for the module's revision), or
+// kUcNetConfigurationInvalid when a buffer is null.
 UC_API UcUpdateInformationType UcGetUpdateInformation(const char* eevinfo, char* module_name,
                                                       char* current, char* target,
                                                       char* operator_domain, char* hplmn,
                                                       char* user_interaction);
 
-// The net configuration package of the module's target revision.
+// [out] data, size: the net configuration package of the module's target revision (null and 0
+// when there is none). Results: kUcUpdateSuccess; kUcUpdateError when the module's revision has
+// no path or the target no package, or for a null pointer.
 UC_API UcStatus UcGetNetConfiguration(const char* eevinfo, unsigned char** data, size_t* size);
 
-// Appends every package that the answer requests ("# <name>" lines) to the container's package
-// list and returns their total size. The list lives until the library is unloaded.
+// Appends every package that [in] eevinfo_input requests ("# <name>" lines) to the container's
+// package list, which lives until the library is unloaded and holds at most 32 entries.
+// [out] total_size: the bytes of the packages appended by this call.
+// Results: kUcUpdateSuccess (total above 0); kUcUpdateNoFilesFoundInEeevinfo (nothing requested);
+// kUcUpdateErrorMissingFile (a requested package is not carried; the ones before it stay
+// listed); kUcUpdateError (the list is full, or a null pointer).
 UC_API UcStatus UcGetTotalSizeOfUpdate(const char* eevinfo_input, size_t* total_size);
 
-// The next package of that list; kUcUpdateDone after the last one.
+// [out] data, size: the next package of that list, each handed out once.
+// Results: kUcUpdateSuccess; kUcUpdateDone after the last one (data null, size 0);
+// kUcUpdateError for a null pointer.
 UC_API UcStatus UcGetNextUpdateItem(unsigned char** data, size_t* size);
 
-// The update matrix as the list of upgrade paths.
+// [out] list, size (each may be null): the update matrix as the list of upgrade paths. No result.
 UC_API void UcGetUpgradePaths(UcPathStructType** list, size_t* size);
 
-// Installs the log sink; a null callback switches logging off.
+// Installs [in] callback as the log sink; a null callback switches logging off. No result.
 UC_API void UcSetLogFunctionCallback(UcLogFunctionCallback* callback);
 
 // Types of the exports, for resolving them by name.

@@ -18,8 +18,9 @@ typedef struct CommandParameters {
   const char** argv;
 } CommandParameters;
 
-// A handler's result: 0, a front-end code below, or a KvoResult passed through. Library results
-// are all below 1000, so both share one integer space; the final value is the exit code.
+// A handler's result: kQuarnResultSuccess, a front-end code below, or a KvoResult passed through.
+// Library results are all below 1000, so both share one integer space; the final value is the exit
+// code.
 typedef int QuarnCommandResult;
 enum {
   kQuarnResultSuccess = 0,

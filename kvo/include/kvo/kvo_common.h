@@ -105,21 +105,43 @@ enum {
   kKvoLogTypeMaskAll = 65535
 };
 
-// Starts the transport and the library's layers; comes before every other call except the
-// version, identity, description and logging functions.
+// Starts the transport, then the device layer, then customization, which loads
+// "libcustomization_container.dll" from the working directory when that file is there. Comes
+// before every other call except KvoGetApiVersion, KvoGetRevision, KvoGetProduct,
+// KvoGetResultDescription and the logging functions. Call it while no other library call runs.
+// A second call while started changes nothing.
+// Results: kKvoResultSuccess; kKvoResultGeneralErrorUnknown when the transport does not start or
+// customization gets no memory; kKvoResultGeneralErrorMemory when the device layer gets none;
+// kKvoResultCustomErrorContainerLoadFailure when the customization container is there but cannot
+// be loaded. A failure leaves the layers started before it running: call KvoTerminate.
 KVO_API KvoResult KvoInitialize(void);
-// Stops the layers and the transport (which closes devices still open and the log file).
+// Stops the device layer, customization and the transport, each whatever the one before returned;
+// the transport closes devices still open and the log file. Layer failures are logged.
+// Results: kKvoResultSuccess; kKvoResultGeneralErrorUnknown when the transport does not stop.
 KVO_API KvoResult KvoTerminate(void);
 
+// [out] version: kKvoApiVersionMajor and kKvoApiVersionMinor. Any time, also before
+// KvoInitialize. Results: kKvoResultSuccess, kKvoResultGeneralErrorInvalidParameter.
 KVO_API KvoResult KvoGetApiVersion(KvoVersion* version);
+// [out] revision: the library's revision text. Any time.
+// Results: kKvoResultSuccess, kKvoResultGeneralErrorInvalidParameter.
 KVO_API KvoResult KvoGetRevision(KvoRevision* revision);
+// [out] product_number: the library's product number. Any time.
+// Results: kKvoResultSuccess, kKvoResultGeneralErrorInvalidParameter.
 KVO_API KvoResult KvoGetProduct(KvoProductNumber* product_number);
 
-// Writes "TYPE value - text" for a known result and returns 0; for a value without a row writes
-// the value with an unknown-result text and returns 99.
+// [in] result: any value. [out] description: "TYPE value - text" (for example "ERROR 201 - The
+// supplied handle was invalid."), cut to 255 characters. Any time.
+// Results: kKvoResultSuccess; kKvoResultGeneralErrorUnknown for a value that is no KvoResult,
+// with the text "<value> - "Unknown result code, no description found"."; and
+// kKvoResultGeneralErrorInvalidParameter.
 KVO_API KvoResult KvoGetResultDescription(KvoResult result, KvoResultDescription* description);
 
-// printf-style logging with the sender's tag; 0, or 99 when the logger fails.
+// printf-style logging through the library's one logger, with the [in] sender's tag (null: no
+// tag); the type is application, info, error, debug or trace. Any thread, any time. A type that
+// the masks leave out is dropped, and that is still kKvoResultSuccess.
+// Results: kKvoResultSuccess; kKvoResultGeneralErrorUnknown when the logger fails (a null format
+// included).
 KVO_API KvoResult KvoLog(const char* sender, const char* format, ...)
     __attribute__((format(printf, 2, 3)));
 KVO_API KvoResult KvoLogInfo(const char* sender, const char* format, ...)
@@ -130,10 +152,17 @@ KVO_API KvoResult KvoLogDebug(const char* sender, const char* format, ...)
     __attribute__((format(printf, 2, 3)));
 KVO_API KvoResult KvoLogTrace(const char* sender, const char* format, ...)
     __attribute__((format(printf, 2, 3)));
-// Logs the description line of result as an error.
+// Logs the KvoGetResultDescription line of [in] result as an error, with the [in] sender's tag.
+// Results: as KvoLogError.
 KVO_API KvoResult KvoLogErrorCode(const char* sender, KvoResult result);
 
+// [in] file_path: the log file, appended to; "" writes no file. Before KvoInitialize the name is
+// kept and the file opened when the library starts.
+// Results: kKvoResultSuccess; kKvoResultGeneralErrorUnknown when the file cannot be opened or
+// file_path is null.
 KVO_API KvoResult KvoSetLogFile(const char* file_path);
+// [in] type_mask: the log types that go to the log file (default kKvoLogTypeMaskDefaultFile) or
+// to the console (default kKvoLogTypeMaskDefaultScreen). Results: kKvoResultSuccess.
 KVO_API KvoResult KvoSetLogTypesForFile(KvoLogTypeMask type_mask);
 KVO_API KvoResult KvoSetLogTypesForScreen(KvoLogTypeMask type_mask);
 

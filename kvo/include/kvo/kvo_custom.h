@@ -82,12 +82,23 @@ typedef struct KvoCustomPlatformParameterData {
   KvoCustomCommonAssignmentData common_data;
 } KvoCustomPlatformParameterData;
 
-// The container's product number and baseline.
+// A container failure is passed on as kKvoResultCustomErrorInvalidFileId or
+// kKvoResultGeneralErrorUnknown.
+
+// [out] product_number, baseline: the container's, cut to 63 characters; untouched on failure.
+// Results: kKvoResultSuccess; kKvoResultCustomErrorContainerNotLoaded;
+// kKvoResultGeneralErrorInvalidParameter; a container failure.
 KVO_API KvoResult KvoCustomGetContainerInfo(KvoProductNumber* product_number,
                                             KvoBaseline* baseline);
 
-// The assignments of one kind, in container order. A container without any gives
-// kKvoResultCustomErrorNoFilesFoundForType.
+// The assignments of one kind, in container order. [out] list: set to null first, then an array
+// allocated by the library; give it back with the Release function of the same kind. [out] size
+// (may be null): set to 0 first, then the array's entries.
+// Results: kKvoResultSuccess; kKvoResultCustomErrorContainerNotLoaded;
+// kKvoResultGeneralErrorInvalidParameter (a null list);
+// kKvoResultCustomErrorNoFilesFoundForType (no assignment of the kind);
+// kKvoResultGeneralErrorMemory; a container failure.
+// Each Release function frees its [in] list (null allowed). Results: kKvoResultSuccess.
 KVO_API KvoResult KvoCustomSimlocksGetList(KvoCustomSimLockData** list, size_t* size);
 KVO_API KvoResult KvoCustomSimlocksReleaseList(KvoCustomSimLockData* list);
 KVO_API KvoResult KvoCustomCustomizationList(KvoCustomCustomizationData** list, size_t* size);

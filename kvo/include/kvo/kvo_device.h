@@ -49,34 +49,75 @@ typedef enum KvoDeviceCidType {
   kKvoDeviceCid190 = 2
 } KvoDeviceCidType;
 
-// The candidate ports; release the list with KvoDeviceReleaseList.
+// [out] list: the names of the ports a module may be on, allocated by the library (null when there
+// are none); give it back with KvoDeviceReleaseList. [out] length: its entries. Both are emptied
+// first. Results: kKvoResultSuccess; kKvoResultGeneralErrorInvalidParameter;
+// kKvoResultGeneralErrorNotInitialized; kKvoResultDeviceErrorFailedToListDevices.
 KVO_API KvoResult KvoDeviceGetList(KvoDeviceName** list, size_t* length);
+// [in] list: from KvoDeviceGetList, or null; freed.
+// Results: kKvoResultSuccess; kKvoResultGeneralErrorUnknown should the transport fail.
 KVO_API KvoResult KvoDeviceReleaseList(KvoDeviceName* list);
 
-// Opens the port and identifies the module. A module whose product number belongs to no known
-// platform is closed again and gives kKvoResultGeneralErrorUnknownDeviceType.
+// Opens the port [in] parameters->device_name at parameters->baud and identifies the module: it
+// waits until the module reports ready (up to 10 queries a second apart), reads its information
+// report and decides the platform from the product number. A module that answers in ITP mode is
+// identified from its answer to "VERS"; when that answer names no known platform the open
+// succeeds but the handle gives kKvoResultDeviceErrorInvalidHandle afterwards.
+// [out] handle: written on success only. A failed open closes the port again.
+// Results: kKvoResultSuccess; kKvoResultGeneralErrorNotInitialized;
+// kKvoResultGeneralErrorInvalidParameter; kKvoResultDeviceErrorDeviceNotOpen (the port cannot be
+// opened, or all 10 handles are taken); kKvoResultGeneralErrorAtError;
+// kKvoResultDeviceErrorTimeoutWhileWaitingForReady; kKvoResultDeviceErrorFailedToGetInformation
+// (a report without a product number); kKvoResultGeneralErrorUnknownDeviceType (no known
+// platform); kKvoResultDeviceErrorFailedToIdentify (no answer to "VERS").
 KVO_API KvoResult KvoDeviceOpen(const KvoDeviceOpenParameters* parameters, KvoDeviceHandle* handle);
+// Closes the port; the handle is invalid afterwards, also when closing failed.
+// Results: kKvoResultSuccess; kKvoResultGeneralErrorNotInitialized;
+// kKvoResultDeviceErrorInvalidHandle (above 9); kKvoResultDeviceErrorDeviceNotClosed.
 KVO_API KvoResult KvoDeviceClose(KvoDeviceHandle handle);
 
-// Reopens the module after it went away (timeout counts attempts about a second apart) and
-// identifies it again.
+// Reopens the module after it went away: closes the port, waits 5 seconds, then makes up to
+// [in] timeout attempts about a second apart to open the same port, or the port that now carries
+// the same device, and identifies the module again. The handle stays the same.
+// Results: kKvoResultSuccess; kKvoResultGeneralErrorNotInitialized;
+// kKvoResultDeviceErrorInvalidHandle (above 9); kKvoResultGeneralErrorOperationTimedOut (the
+// module did not come back) or kKvoResultGeneralErrorUnknown (another transport failure), after
+// which the handle is invalid; the identification results of KvoDeviceOpen.
 KVO_API KvoResult KvoDeviceReopen(KvoDeviceHandle handle, unsigned int timeout);
-// Restarts the module ("AT*E2RESET") and reopens it.
+// Restarts the module ("AT*E2RESET") and reopens it as KvoDeviceReopen with 300 attempts.
+// Results: kKvoResultSuccess; kKvoResultGeneralErrorNotInitialized;
+// kKvoResultDeviceErrorInvalidHandle (above 9); kKvoResultGeneralErrorAtError (not sent);
+// kKvoResultDeviceErrorFailedToReset (the module answered ERROR); the results of
+// KvoDeviceReopen.
 KVO_API KvoResult KvoDeviceReset(KvoDeviceHandle handle);
 
-// The stored platform type and product number; the module is not contacted.
+// [out] type: the platform stored at identification; the module is not contacted.
+// Results: kKvoResultSuccess; kKvoResultGeneralErrorInvalidParameter; the handle results.
 KVO_API KvoResult KvoDeviceGetType(KvoDeviceHandle handle, KvoDevicePlatformType* type);
+// [out] product_number: the product number of the stored report (emptied first); the module is
+// not contacted and its mode not changed.
+// Results: kKvoResultSuccess; kKvoResultGeneralErrorInvalidParameter; the handle results;
+// kKvoResultDeviceErrorFailedToGetInformation (the report had none).
 KVO_API KvoResult KvoDeviceGetProductNumber(KvoDeviceHandle handle,
                                             KvoProductNumber* product_number);
 
-// Brings the port into AT mode and reads the module's information report again.
+// Brings the port into AT mode and identifies the module again, which reads its information
+// report afresh. Results: kKvoResultSuccess; the AT-mode results; the identification results of
+// KvoDeviceOpen.
 KVO_API KvoResult KvoDeviceForceCacheRefresh(KvoDeviceHandle handle);
 
-// Calt and Dovin switch the LED with an AT command; Brem needs ITP mode and is left in it.
+// [in] state: kKvoDeviceLedStateOn or kKvoDeviceLedStateOff. Calt and Dovin switch the LED with
+// "AT*EEMLED" in AT mode; Brem needs ITP mode and is left in it.
+// Results: kKvoResultSuccess; the handle results; kKvoResultGeneralErrorInvalidParameter (another
+// state); for Calt and Dovin the AT-mode results; for Brem the result of the switch into ITP
+// mode; kKvoResultGeneralErrorAtError (a command not sent or answered with ERROR).
 KVO_API KvoResult KvoDeviceSetLedState(KvoDeviceHandle handle, KvoDeviceLedState state);
 
-// For a Brem module (platform_type) asks the module; for the others succeeds without sending
-// anything and leaves cid_type untouched.
+// [in] platform_type: the module's platform as the caller knows it. For a Brem module sends
+// "AT*EOTP" in whatever mode the port is and writes [out] cid_type (see KvoDeviceCidType); for
+// any other platform sends nothing and leaves cid_type untouched.
+// Results: kKvoResultSuccess; kKvoResultGeneralErrorInvalidParameter; for Brem the handle results
+// and kKvoResultGeneralErrorAtError.
 KVO_API KvoResult KvoDeviceGetCidType(KvoDeviceHandle handle, KvoDevicePlatformType platform_type,
                                       KvoDeviceCidType* cid_type);
 

@@ -3,8 +3,9 @@
 
 // Information about an opened module. Most values come from the information report read when the
 // module was identified (no exchange with the module); PIN state, temperature, lock information,
-// operator domain, ICCID and IMSI are read live. Every getter first brings the port into AT mode.
-// Texts are zero-terminated and cut silently to 63 characters.
+// operator domain, ICCID and IMSI are read live. Every getter first brings the port into AT mode,
+// which re-identifies a module that was in ITP mode. Texts are zero-terminated and cut silently
+// to 63 characters. On a failure the device record is left as it was.
 
 #include "kvo/kvo_common.h"
 #include "kvo/kvo_device.h"
@@ -84,8 +85,9 @@ typedef enum KvoDevicePinCodeState {
   kKvoDevicePinCodeStatePHESLLocked = 9
 } KvoDevicePinCodeState;
 
-// Values of the information report. A value the report did not carry gives
-// kKvoResultDeviceErrorFailedToGetInformation and an empty text.
+// Values of the stored information report, each into its [out] text (emptied first).
+// Results: kKvoResultSuccess; kKvoResultGeneralErrorInvalidParameter; the AT-mode results;
+// kKvoResultDeviceErrorFailedToGetInformation when the report did not carry the value.
 KVO_API KvoResult KvoDeviceGetModel(KvoDeviceHandle handle, KvoDeviceModel* model);
 KVO_API KvoResult KvoDeviceGetImei(KvoDeviceHandle handle, KvoImei* imei);
 KVO_API KvoResult KvoDeviceGetSvn(KvoDeviceHandle handle, KvoSvn* svn);
@@ -115,8 +117,13 @@ KVO_API KvoResult KvoDeviceGetSimlockProduct(KvoDeviceHandle handle,
 KVO_API KvoResult KvoDeviceGetSimlockRevision(KvoDeviceHandle handle, KvoRevision* revision);
 KVO_API KvoResult KvoDeviceGetSimlockDescription(KvoDeviceHandle handle,
                                                  KvoSimlockDescription* description);
+// The name before the ';' of the report's network customization value ("<name>;<setting>").
 KVO_API KvoResult KvoDeviceGetCurrentNetworkName(KvoDeviceHandle handle,
                                                  KvoNetworkName* network_name);
+// The same three kinds of results for the numeric values below, whose [out] records are written
+// only as far as the report carried their parts.
+// The number after that ';' (or, without one, the whole value; without a network customization
+// value, the report's own network setting line).
 KVO_API KvoResult KvoDeviceGetCurrentNetworkSetting(KvoDeviceHandle handle,
                                                     KvoNetworkSetting* network_setting);
 // Fills product_domain, then sub_domain; stops at the first value the report did not carry.
@@ -125,18 +132,37 @@ KVO_API KvoResult KvoDeviceGetDomain(KvoDeviceHandle handle, KvoDomain* domain);
 KVO_API KvoResult KvoDeviceGetIndividualization(KvoDeviceHandle handle,
                                                 KvoIndividualization* individualization);
 
-// Live queries.
+// Live queries: each sends its command (timeout per read in brackets) and parses the answer.
+// Common results: kKvoResultSuccess; kKvoResultGeneralErrorInvalidParameter; the AT-mode results;
+// kKvoResultGeneralErrorAtError; kKvoResultGeneralErrorParseError for an answer of another shape.
+
+// "AT+CPIN?" (10 s). [out] state; kKvoDevicePinCodeStateUnknown with
+// kKvoResultGeneralErrorParseError when the answer names no known state.
 KVO_API KvoResult KvoDeviceGetPinCodeState(KvoDeviceHandle handle, KvoDevicePinCodeState* state);
-// Enters the PIN (cut to fit a 31-character command) and waits up to ten seconds for the SIM
-// state to change; an unlocked SIM is left alone.
+// [in] pin: entered with "AT+CPIN" (10 s; the command is cut to 31 characters), after which the
+// SIM state is read once a second, up to ten times, until it changes. An unlocked SIM is left
+// alone. [out] state: the new state (kKvoDevicePinCodeStateUnlocked for an unlocked SIM).
+// Results: kKvoResultSuccess; kKvoResultGeneralErrorInvalidParameter; the handle results;
+// kKvoResultGeneralErrorAtError (the state could not be read, or the PIN not sent);
+// kKvoResultDeviceErrorCouldNotConfirmSimUnlock (the PIN was refused, or the state did not
+// change).
 KVO_API KvoResult KvoDeviceSetPinCode(KvoDeviceHandle handle, const char* pin,
                                       KvoDevicePinCodeState* state);
+// "AT*E2OTR?" (10 s). [out] temperature in degrees Celsius.
 KVO_API KvoResult KvoDeviceGetTemperature(KvoDeviceHandle handle, KvoTemperature* temperature);
+// "AT*EEVINFO=2" (60 s). [out] lock_information: the seven fields in order; the first value the
+// answer lacks stops with kKvoResultDeviceErrorFailedToGetInformation and leaves the fields after
+// it as they were. kKvoResultGeneralErrorMemory when no memory for the parse.
 KVO_API KvoResult KvoDeviceGetLockInformation(KvoDeviceHandle handle,
                                               KvoDeviceLockInformation* lock_information);
+// "AT*EERCUST=0,"TRV_OPERATOR_DOMAIN"" (10 s). [out] operator_domain. A command that cannot be
+// sent gives kKvoResultDeviceErrorFailedToGetInformation instead of kKvoResultGeneralErrorAtError;
+// the module's final result code is not looked at.
 KVO_API KvoResult KvoDeviceGetCurrentOperatorDomain(KvoDeviceHandle handle,
                                                     KvoNetworkName* operator_domain);
+// "AT+CRSM=176,12258,0,0,10" (10 s), the SIM's ICCID file. [out] iccid: its digits.
 KVO_API KvoResult KvoDeviceGetIccid(KvoDeviceHandle handle, KvoIccid* iccid);
+// "AT+CIMI" (10 s). [out] imsi: the answer's first line, possibly empty; never a parse error.
 KVO_API KvoResult KvoDeviceGetImsi(KvoDeviceHandle handle, KvoImsi* imsi);
 
 #ifdef __cplusplus

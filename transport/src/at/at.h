@@ -40,7 +40,7 @@ enum { kTlAtMaxCallbacks = 10 };
 #define kTlAtTimeoutInfinite (~0u)
 
 // Sends command followed by CR LF and collects the response. timeout is in seconds per read. A
-// module answer of ERROR still returns 0, with kTlAtResultError in the record.
+// module answer of ERROR still returns kTlResultSuccess, with kTlAtResultError in the record.
 TlResult TlAtSend(TlDeviceHandle handle, const char* command, unsigned int timeout,
                   TlAtResult* at_result);
 // Sends the command and reads the response away.

@@ -38,9 +38,9 @@ typedef enum TlDeviceOwner {
   kTlDeviceOwnerInvalid = 5
 } TlDeviceOwner;
 
-// Called on the receive thread, with the device lock held: result 0 with the bytes just read, or
-// result kTlResultGeneralErrorDeviceNotOpen with no data when the port has failed. It must not
-// call anything that takes the device lock.
+// Called on the receive thread, with the device lock held: result kTlResultSuccess with the bytes
+// just read, or result kTlResultGeneralErrorDeviceNotOpen with no data when the port has failed. It
+// must not call anything that takes the device lock.
 typedef void TlDeviceCallback(TlDeviceHandle handle, TlResult result, const char* data,
                               size_t size);
 
@@ -55,8 +55,9 @@ TlResult TlDeviceReleaseList(TlDeviceName* list);
 TlResult TlDeviceOpen(const TlDeviceOpenParameters* parameters, TlDeviceHandle* handle);
 TlResult TlDeviceClose(TlDeviceHandle handle);
 
-// 0 while open and its receive thread alive; 4 for a free row; 207 (and the row is freed) when
-// the receive thread ended after a port failure.
+// kTlResultSuccess while open and its receive thread alive; kTlResultGeneralErrorDeviceNotOpen for
+// a free row; kTlResultDeviceErrorCouldNotStartThread (and the row is freed) when the receive
+// thread ended after a port failure.
 TlResult TlDeviceIsOpen(TlDeviceHandle handle);
 
 // Raw I/O; callers hold the device lock.
@@ -64,7 +65,7 @@ TlResult TlDeviceSend(TlDeviceHandle handle, const unsigned char* data, size_t s
 // timeout in seconds: -1 no limit, 0 one poll, n up to n seconds.
 TlResult TlDeviceReceive(TlDeviceHandle handle, unsigned char* data, size_t size, int timeout,
                          size_t* number_of_read_bytes);
-// Drops what one poll returns; 5 when nothing was waiting.
+// Drops what one poll returns; kTlResultGeneralErrorOperationTimedOut when nothing was waiting.
 TlResult TlDeviceClearBuffers(TlDeviceHandle handle);
 
 // Stores callback (or none) in the slot of owner (0 to 4).
@@ -80,7 +81,8 @@ TlResult TlDeviceSetOwner(TlDeviceHandle handle, TlDeviceOwner owner);
 
 // Reopens after a module restart: closes the port, waits reopen_after_seconds, then makes up to
 // timeout attempts (about a second apart) to open the same name or a port with the same
-// identity. The handle, owner, callbacks and lock stay. 5 and the handle freed when it failed.
+// identity. The handle, owner, callbacks and lock stay. kTlResultGeneralErrorOperationTimedOut and
+// the handle freed when it failed.
 TlResult TlDeviceReopen(TlDeviceHandle handle, unsigned int timeout,
                         unsigned int reopen_after_seconds);
 // Reopens under the same handle by trying every listed port; clears the AT listeners first.

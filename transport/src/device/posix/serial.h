@@ -31,7 +31,8 @@ enum { kDeviceSerialReadTimeoutMs = 100, kDeviceSerialMaxDescriptors = 255 };
 TlResult TlLocDeviceSerialGetList(TlLocDeviceItem** list, size_t* length);
 TlResult TlLocDeviceSerialReleaseList(TlLocDeviceItem* list);
 
-// Opens and configures the port: raw, 8N1, the given baud, DTR on. 202 on any failure.
+// Opens and configures the port: raw, 8N1, the given baud, DTR on.
+// kTlResultDeviceErrorCouldNotOpenDevice on any failure.
 TlResult TlLocDeviceSerialOpen(char (*device_name)[64], TlDeviceBaud baud, int* file_descriptor);
 TlResult TlLocDeviceSerialClose(int file_descriptor);
 
@@ -39,12 +40,13 @@ TlResult TlLocDeviceSerialClose(int file_descriptor);
 TlResult TlLocDeviceSerialGetUniqueIdentifier(char (*device_name)[64],
                                               TlDeviceUniqueIdentifier* unique_identifier);
 
-// Writes all bytes; 204 on failure.
+// Writes all bytes; kTlResultDeviceErrorCouldNotWriteToDevice on failure.
 TlResult TlLocDeviceSerialSend(int file_descriptor, const unsigned char* data, size_t size);
 
-// Returns as soon as any bytes arrived (0), after timeout seconds of empty 100 ms polls (5; -1
-// polls without limit, 0 polls once), on a read error or hang-up (205), or for a time-out below
-// -1 (2).
+// Returns as soon as any bytes arrived (kTlResultSuccess), after timeout seconds of empty 100 ms
+// polls (kTlResultGeneralErrorOperationTimedOut; -1 polls without limit, 0 polls once), on a read
+// error or hang-up (kTlResultDeviceErrorCouldNotReadFromDevice), or for a time-out below -1
+// (kTlResultGeneralErrorInvalidParameter).
 TlResult TlLocDeviceSerialReceive(int file_descriptor, unsigned char* data, size_t size,
                                   int timeout, size_t* number_of_read_bytes);
 
