@@ -1,8 +1,9 @@
 # tarvik_add_tests(DIR LIBS...)
 #
-# Every DIR/*_test.cpp becomes one test executable in build/tests, linked with LIBS, GoogleTest/Mock
-# and the shared test main. DIR/support/*.cpp, if any, is built once into a helper library that every
-# test of DIR links. A file named *_thread_test.cpp is labelled "<component>-thread", which
+# Every DIR/*_test.cpp becomes one test executable in build/tests, linked with LIBS, GoogleTest/Mock,
+# the shared test main and the shared helpers of testing/ (tarvik_testing). DIR/support/*.cpp, if
+# any, holds what only DIR's tests need; it is built once into a helper library that every test of
+# DIR links. A file named *_thread_test.cpp is labelled "<component>-thread", which
 # "ctest -L thread" selects: the ThreadSanitizer build runs exactly those.
 function(tarvik_add_tests dir)
   get_filename_component(component ${CMAKE_CURRENT_SOURCE_DIR} NAME)
@@ -11,7 +12,7 @@ function(tarvik_add_tests dir)
   if(support_sources)
     set(support_target ${component}_test_support)
     add_library(${support_target} STATIC ${support_sources})
-    target_link_libraries(${support_target} PUBLIC ${libs} GTest::gmock tarvik_test_paths)
+    target_link_libraries(${support_target} PUBLIC ${libs} GTest::gmock tarvik_testing)
     list(APPEND libs ${support_target})
   endif()
   file(GLOB test_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/*_test.cpp)
@@ -19,7 +20,7 @@ function(tarvik_add_tests dir)
     get_filename_component(name ${src} NAME_WE)
     set(target ${component}_${name})
     add_executable(${target} ${src})
-    target_link_libraries(${target} PRIVATE ${libs} tarvik_test_main GTest::gmock)
+    target_link_libraries(${target} PRIVATE ${libs} tarvik_testing tarvik_test_main GTest::gmock)
     set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
     # One label per test: a list would reach the discovered tests' properties split into extra
     # words, losing "thread" and the time-out. "-L thread" and "-L <component>" are regular
@@ -74,7 +75,8 @@ endif()
 #
 # Builds build/fuzz/<target> with the libFuzzer main and registers a ctest "fuzz.<target>" that
 # runs it once over every file of the corpus directory, so that inputs that once crashed it stay
-# tested. Does nothing unless TARVIK_FUZZ is on.
+# tested. Does nothing unless TARVIK_FUZZ is on. Targets share the header-only helpers of
+# testing/fuzz.h; LIBS tarvik_fake_device puts a byte-stream module under the channels.
 function(tarvik_add_fuzzer)
   if(NOT TARVIK_FUZZ)
     return()

@@ -16,8 +16,12 @@
 
 #include "kvo.h"
 #include "kvo/src/device/information.h"
+#include "testing/fuzz.h"
 
 namespace {
+
+using tarvik_fuzz::Check;
+using tarvik_fuzz::CheckTerminated;
 
 apr_pool_t* root_pool = nullptr;
 
@@ -36,19 +40,6 @@ const char* const kKeys[] = {"MODEL",
                              "SVN",
                              "SUB_DOMAIN",
                              ""};
-
-void Check(bool condition, const char* what) {
-  if (!condition) {
-    fprintf(stderr, "check failed: %s\n", what);
-    abort();
-  }
-}
-
-// Filled with a marker first, so that a missing terminator is seen.
-template <size_t N>
-void CheckTerminated(const char (&text)[N], const char* what) {
-  Check(memchr(text, '\0', N) != nullptr, what);
-}
 
 }  // namespace
 

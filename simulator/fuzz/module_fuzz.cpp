@@ -20,6 +20,7 @@
 #include "tarvik_sim/control.h"
 #include "tarvik_sim/module.h"
 #include "tarvik_sim/profile.h"
+#include "testing/fuzz.h"
 
 namespace {
 
@@ -84,15 +85,12 @@ void Stop() {
   if (module != nullptr) module->Stop();
   delete module;
   module = nullptr;
-  rmdir(map_dir.c_str());
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  char pattern[] = "/tmp/module_fuzz.XXXXXX";
-  if (mkdtemp(pattern) == nullptr) abort();
-  map_dir = pattern;
+  map_dir = tarvik_fuzz::ScratchDir("module_fuzz");
   module = new tarvik_sim::Module;
   tarvik_sim::ModuleOptions options;
   options.map_dir = map_dir;
@@ -114,13 +112,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size) {
   const std::string rest(reinterpret_cast<const char*>(input + 1), size - 1);
   if ((input[0] & 1) == 0) {
     const tarvik_sim::Profile profile = module->CurrentProfile();
-    size_t start = 0;
-    while (start <= rest.size()) {
-      size_t end = rest.find('\n', start);
-      if (end == std::string::npos) end = rest.size();
+    for (const std::string& line : tarvik_fuzz::SplitAt(rest, '\n')) {
       std::string reply;
-      tarvik_sim::RunControlLine(module, rest.substr(start, end - start), &reply);
-      start = end + 1;
+      tarvik_sim::RunControlLine(module, line, &reply);
     }
     module->SetFaults(tarvik_sim::Faults());
     module->SetProfile(profile);

@@ -16,12 +16,15 @@
 #include <algorithm>
 #include <string>
 
-#include "transport/fuzz/fake_device.h"
+#include "testing/fake_device.h"
+#include "testing/fuzz.h"
 #include "transport/src/at/at.h"
 #include "transport/src/at/at_protocol.h"
 #include "transport/src/common/common.h"
 
 namespace {
+
+using tarvik_fuzz::Check;
 
 const TlDeviceHandle kHandle = 0;
 std::string unsolicited;
@@ -31,13 +34,6 @@ void Listener(TlResult, TlDeviceHandle, TlAtResult* at_result, const void*) {
   unsolicited.append(at_result->data);
   ++unsolicited_calls;
   TlAtReleaseAtResult(at_result);
-}
-
-void Check(bool condition, const char* what) {
-  if (!condition) {
-    fprintf(stderr, "check failed: %s\n", what);
-    abort();
-  }
 }
 
 // The classifier's answer must point just past a final result code that lies in the text.

@@ -6,7 +6,6 @@
 // (a plain file) or 0x02 (a directory) followed by the name. Names holding '/' are skipped.
 
 #include <apr_general.h>
-#include <dirent.h>
 #include <stddef.h>
 #include <stdint.h>
 #include <stdio.h>
@@ -21,42 +20,15 @@
 #include <string>
 #include <vector>
 
+#include "testing/fuzz.h"
 #include "transport/src/common/common.h"
 #include "transport/src/device/posix/serial.h"
 
 namespace {
 
+using tarvik_fuzz::Check;
+
 std::string base;
-
-void Check(bool condition, const char* what) {
-  if (!condition) {
-    fprintf(stderr, "check failed: %s\n", what);
-    abort();
-  }
-}
-
-void RemoveTree(const std::string& path) {
-  DIR* dir = opendir(path.c_str());
-  if (dir != nullptr) {
-    while (const struct dirent* entry = readdir(dir)) {
-      const std::string name = entry->d_name;
-      if (name == "." || name == "..") continue;
-      const std::string child = path + "/" + name;
-      struct stat status;
-      if (lstat(child.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
-        RemoveTree(child);
-      } else {
-        unlink(child.c_str());
-      }
-    }
-    closedir(dir);
-  }
-  rmdir(path.c_str());
-}
-
-void RemoveBase() {
-  RemoveTree(base);
-}
 
 bool IsCandidate(const std::string& lower) {
   return lower.find("mdm") != std::string::npos || lower.find("usbser") != std::string::npos ||
@@ -71,10 +43,7 @@ std::string Lower(std::string text) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  char pattern[] = "/tmp/serial_list_fuzz.XXXXXX";
-  if (mkdtemp(pattern) == nullptr) abort();
-  base = pattern;
-  atexit(RemoveBase);
+  base = tarvik_fuzz::ScratchDir("serial_list_fuzz");
   apr_initialize();
   if (TlInitialize() != kTlResultSuccess) abort();
   return 0;
@@ -82,19 +51,14 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size) {
   const std::string map = base + "/map";
-  RemoveTree(map);
+  tarvik_fuzz::RemoveTree(map);
   if (mkdir(map.c_str(), 0700) != 0) abort();
   setenv("TARVIK_DEVICE_MAP", map.c_str(), 1);
 
   // The links that exist after creation, by name, as the listing must see them.
   std::set<std::string> links;
   const std::string text(reinterpret_cast<const char*>(input), size);
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    const std::string entry = text.substr(start, end - start);
-    start = end + 1;
+  for (const std::string& entry : tarvik_fuzz::SplitAt(text, '\n')) {
     if (entry.empty()) continue;
     if (entry[0] == '\x01' || entry[0] == '\x02') {
       const std::string name = entry.substr(1);

@@ -16,12 +16,15 @@
 #include <string>
 #include <vector>
 
-#include "transport/fuzz/fake_device.h"
+#include "testing/fake_device.h"
+#include "testing/fuzz.h"
 #include "transport/src/at/at.h"
 #include "transport/src/common/common.h"
 #include "transport/src/transparent_channel/transparent_channel.h"
 
 namespace {
+
+using tarvik_fuzz::Check;
 
 const TlDeviceHandle kHandle = 0;
 unsigned int last_sent = 0;
@@ -34,13 +37,6 @@ void Progress(unsigned int bytes_sent, unsigned int bytes_total) {
     abort();
   }
   last_sent = bytes_sent;
-}
-
-void Check(bool condition, const char* what) {
-  if (!condition) {
-    fprintf(stderr, "check failed: %s\n", what);
-    abort();
-  }
 }
 
 }  // namespace

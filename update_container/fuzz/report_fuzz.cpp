@@ -14,9 +14,14 @@
 
 #include <string>
 
+#include "testing/fuzz.h"
+#include "testing/paths.h"
 #include "update_container/include/update_container.h"
 
 namespace {
+
+using tarvik_fuzz::Check;
+using tarvik_fuzz::CheckTerminated;
 
 struct Container {
   UcGetNextActionFunction next_action;
@@ -44,22 +49,10 @@ void Log(const char*, UcLogType, const char* format, va_list arguments) {
   vsnprintf(line, sizeof line, format, arguments);
 }
 
-void Check(bool condition, const char* what) {
-  if (!condition) {
-    fprintf(stderr, "check failed: %s\n", what);
-    abort();
-  }
-}
-
-template <size_t N>
-void CheckTerminated(const char (&text)[N], const char* what) {
-  Check(memchr(text, '\0', N) != nullptr, what);
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  void* library = dlopen(TARVIK_LIB_DIR "/libupdate_container.dll", RTLD_NOW | RTLD_LOCAL);
+  void* library = dlopen(tarvik_test::kCarriedContainer, RTLD_NOW | RTLD_LOCAL);
   if (library == nullptr) {
     fprintf(stderr, "cannot load the container: %s\n", dlerror());
     abort();

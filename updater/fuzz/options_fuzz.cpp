@@ -9,7 +9,6 @@
 #include <apr_general.h>
 #include <apr_getopt.h>
 #include <apr_pools.h>
-#include <dirent.h>
 #include <stddef.h>
 #include <stdint.h>
 #include <stdio.h>
@@ -22,6 +21,7 @@
 #include <vector>
 
 #include "kvo.h"
+#include "testing/fuzz.h"
 #include "updater/src/commands.h"
 #include "updater/src/quarn.h"
 
@@ -31,33 +31,11 @@ const size_t kMaxWords = 64;
 std::string scratch;
 apr_file_t* null_stream = nullptr;
 
-// Removes every file the run left in the scratch directory (log and report files).
-void ClearScratch() {
-  DIR* dir = opendir(scratch.c_str());
-  if (dir == nullptr) return;
-  while (const struct dirent* entry = readdir(dir)) {
-    const std::string name = entry->d_name;
-    if (name == "." || name == ".." || name == "map") continue;
-    const std::string path = scratch + "/" + name;
-    if (unlink(path.c_str()) != 0) rmdir(path.c_str());
-  }
-  closedir(dir);
-}
-
-void RemoveScratch() {
-  ClearScratch();
-  rmdir((scratch + "/map").c_str());
-  rmdir(scratch.c_str());
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  char pattern[] = "/tmp/options_fuzz.XXXXXX";
-  if (mkdtemp(pattern) == nullptr) abort();
-  scratch = pattern;
+  scratch = tarvik_fuzz::ScratchDir("options_fuzz");
   if (mkdir((scratch + "/map").c_str(), 0700) != 0) abort();
-  atexit(RemoveScratch);
   setenv("TARVIK_DEVICE_MAP", (scratch + "/map").c_str(), 1);
   if (chdir(scratch.c_str()) != 0) abort();
 
@@ -73,11 +51,9 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size) {
   std::vector<std::string> words = {"dralmoor"};
-  size_t start = 0;
-  for (size_t i = 0; i <= size && words.size() < kMaxWords; ++i) {
-    if (i < size && input[i] != '\0') continue;
-    std::string word(reinterpret_cast<const char*>(input + start), i - start);
-    start = i + 1;
+  const std::string text(reinterpret_cast<const char*>(input), size);
+  for (const std::string& word : tarvik_fuzz::SplitAt(text, '\0')) {
+    if (words.size() == kMaxWords) break;
     if (word.find('/') != std::string::npos) return 0;
     words.push_back(word);
   }
@@ -113,6 +89,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size) {
   KvoSetLogTypesForScreen(kKvoLogTypeMaskDefaultScreen);
   KvoSetLogTypesForFile(kKvoLogTypeMaskDefaultFile);
   apr_pool_destroy(pool);
-  ClearScratch();
+  // Log and report files the run left.
+  tarvik_fuzz::ClearDir(scratch, "map");
   return 0;
 }

@@ -1,9 +1,10 @@
-#ifndef TRANSPORT_FUZZ_FAKE_DEVICE_H_
-#define TRANSPORT_FUZZ_FAKE_DEVICE_H_
+#ifndef TESTING_FAKE_DEVICE_H_
+#define TESTING_FAKE_DEVICE_H_
 
-// A module that exists only as a byte stream, for the fuzz targets of the AT channel and the
-// transparent channel. The targets link with -Wl,--wrap for the device manager's functions that
-// those channels call, so that their reads take the stream instead of a port.
+// A module that exists only as a byte stream, for tests and fuzz targets of the AT channel and the
+// transparent channel. An executable that links the target tarvik_fake_device gets -Wl,--wrap for
+// the device manager's functions that those channels call, so that their reads take the stream
+// instead of a port (the transport's own device manager is then out of reach in that executable).
 
 #include <stddef.h>
 
@@ -32,4 +33,4 @@ int LockDepth();
 
 }  // namespace fake_device
 
-#endif  // TRANSPORT_FUZZ_FAKE_DEVICE_H_
+#endif  // TESTING_FAKE_DEVICE_H_

@@ -1,4 +1,4 @@
-#include "transport/fuzz/fake_device.h"
+#include "testing/fake_device.h"
 
 #include <string.h>
 
