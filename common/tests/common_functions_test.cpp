@@ -5,9 +5,9 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
+
+#include "testing/files.h"
 
 namespace {
 
@@ -70,27 +70,17 @@ TEST(CommonTrimStringTest, RefusesMissingArgumentsAndZeroSize) {
 
 class CommonFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "common_functions_XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override { fs::remove_all(dir_); }
+  void SetUp() override { ASSERT_TRUE(dir_.ok()); }
 
-  std::string PathOf(const std::string& name) const { return (dir_ / name).string(); }
+  std::string PathOf(const std::string& name) const { return dir_.File(name); }
 
   std::string Write(const std::string& name, const std::string& content) const {
     const std::string path = PathOf(name);
-    std::ofstream(path, std::ios::binary) << content;
+    tarvik_test::WriteFile(path, content);
     return path;
   }
 
-  static std::string Read(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
-
-  fs::path dir_;
+  tarvik_test::TempDir dir_;
 };
 
 TEST_F(CommonFileTest, GetFileContentsReadsUpToSizeAndTouchesNothingElse) {
@@ -112,7 +102,7 @@ TEST_F(CommonFileTest, GetFileContentsFailsForEmptyMissingAndDirectory) {
   char buffer[8];
   EXPECT_FALSE(CommonGetFileContents(Write("empty", "").c_str(), buffer, sizeof(buffer)));
   EXPECT_FALSE(CommonGetFileContents(PathOf("missing").c_str(), buffer, sizeof(buffer)));
-  EXPECT_FALSE(CommonGetFileContents(dir_.c_str(), buffer, sizeof(buffer)));
+  EXPECT_FALSE(CommonGetFileContents(dir_.path().c_str(), buffer, sizeof(buffer)));
   const std::string path = Write("data", "abc");
   EXPECT_FALSE(CommonGetFileContents(path.c_str(), buffer, 0));
   EXPECT_FALSE(CommonGetFileContents(path.c_str(), nullptr, sizeof(buffer)));
@@ -123,15 +113,15 @@ TEST_F(CommonFileTest, AppendCreatesAndAppendsWithoutLineEnds) {
   const std::string path = PathOf("report.txt");
   ASSERT_FALSE(fs::exists(path));
   ASSERT_TRUE(CommonAppendToFile(path.c_str(), "Pass"));
-  EXPECT_EQ(Read(path), "Pass");
+  EXPECT_EQ(tarvik_test::ReadFile(path), "Pass");
   ASSERT_TRUE(CommonAppendToFile(path.c_str(), "\r\nFail"));
   ASSERT_TRUE(CommonAppendToFile(path.c_str(), ""));
-  EXPECT_EQ(Read(path), "Pass\r\nFail");
+  EXPECT_EQ(tarvik_test::ReadFile(path), "Pass\r\nFail");
 }
 
 TEST_F(CommonFileTest, AppendFailsWhereNoFileCanBeMade) {
   EXPECT_FALSE(CommonAppendToFile(PathOf("no/such/dir/file").c_str(), "x"));
-  EXPECT_FALSE(CommonAppendToFile(dir_.c_str(), "x"));
+  EXPECT_FALSE(CommonAppendToFile(dir_.path().c_str(), "x"));
   EXPECT_FALSE(CommonAppendToFile(nullptr, "x"));
   EXPECT_FALSE(CommonAppendToFile(PathOf("f").c_str(), nullptr));
   EXPECT_FALSE(fs::exists(PathOf("f")));
@@ -144,7 +134,7 @@ TEST_F(CommonFileTest, DirectoryAndFileTellTheTypesApart) {
   fs::create_symlink(PathOf("sub"), PathOf("link_to_dir"));
   fs::create_symlink(PathOf("gone"), PathOf("dangling"));
 
-  EXPECT_TRUE(CommonIsDirectory(dir_.c_str()));
+  EXPECT_TRUE(CommonIsDirectory(dir_.path().c_str()));
   EXPECT_TRUE(CommonIsDirectory(PathOf("sub").c_str()));
   EXPECT_FALSE(CommonIsDirectory(file.c_str()));
   EXPECT_FALSE(CommonIsDirectory(PathOf("missing").c_str()));

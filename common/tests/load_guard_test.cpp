@@ -5,34 +5,25 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <filesystem>
-#include <fstream>
 #include <string>
+
+#include "testing/files.h"
 
 namespace {
 
-namespace fs = std::filesystem;
-
 class LoadGuardTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/load_guard_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override {
-    chmod(dir_.c_str(), 0700);
-    fs::remove_all(dir_);
-  }
+  void SetUp() override { ASSERT_TRUE(temp_.ok()); }
 
   std::string MakeFile(const std::string& name, mode_t mode) {
-    const std::string path = dir_ + "/" + name;
-    std::ofstream(path) << "library";
+    const std::string path = temp_.File(name);
+    tarvik_test::WriteFile(path, "library");
     EXPECT_EQ(0, chmod(path.c_str(), mode));
     return path;
   }
 
-  std::string dir_;
+  tarvik_test::TempDir temp_;
+  const std::string& dir_ = temp_.path();
 };
 
 TEST_F(LoadGuardTest, OwnFileInPrivateDirectoryMayBeLoaded) {

@@ -1,18 +1,18 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <filesystem>
 #include <string>
 
 #include "kvo.h"
+#include "testing/files.h"
 #include "transport/tests/common_log_fixture.h"
 
 namespace {
 
+using tarvik_test::CountOf;
+using tarvik_test::SplitKeepingEnds;
 using ::testing::internal::CaptureStdout;
 using ::testing::internal::GetCapturedStdout;
-using tl_test::CountOf;
-using tl_test::SplitCrLf;
 
 constexpr char kStartLine[] =
     "KVO:Common          INFO      KVO library initialized, revision P1AXX, API version major is "
@@ -21,24 +21,21 @@ constexpr char kStartLine[] =
 class KvoLogTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "kvo_log_XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
+    ASSERT_TRUE(dir_.ok());
     Reset();
   }
   void TearDown() override {
     KvoSetLogTypesForScreen(kKvoLogTypeMaskDefaultScreen);
     KvoTerminate();
     Reset();
-    std::filesystem::remove_all(dir_);
   }
   static void Reset() {
     KvoSetLogFile("");
     KvoSetLogTypesForFile(kKvoLogTypeMaskDefaultFile);
     KvoSetLogTypesForScreen(kKvoLogTypeMaskDefaultScreen);
   }
-  std::string PathOf(const std::string& name) const { return (dir_ / name).string(); }
-  static std::string ReadFile(const std::string& path) { return tl_test::ReadWholeFile(path); }
+  std::string PathOf(const std::string& name) const { return dir_.File(name); }
+  static std::string ReadFile(const std::string& path) { return tarvik_test::ReadFile(path); }
 
   // Starts the library with a fresh log file and returns its path.
   std::string StartWithLogFile(const char* name) {
@@ -48,7 +45,7 @@ class KvoLogTest : public ::testing::Test {
     return path;
   }
 
-  std::filesystem::path dir_;
+  tarvik_test::TempDir dir_;
 };
 
 TEST_F(KvoLogTest, StartWritesItsLineAndStopEndsTheLogFile) {
@@ -56,7 +53,7 @@ TEST_F(KvoLogTest, StartWritesItsLineAndStopEndsTheLogFile) {
   const std::string text = ReadFile(path);
   EXPECT_EQ(text.rfind(tl_test::kBanner, 0), 0u);
   ASSERT_EQ(CountOf(text, kStartLine), 1u) << text;
-  for (const std::string& line : SplitCrLf(text.substr(sizeof(tl_test::kBanner) - 1))) {
+  for (const std::string& line : SplitKeepingEnds(text.substr(sizeof(tl_test::kBanner) - 1))) {
     if (line.find("KVO library initialized") != std::string::npos) {
       EXPECT_EQ(line.substr(35), kStartLine);
     }

@@ -9,15 +9,16 @@
 #include <thread>
 #include <vector>
 
+#include "testing/wait.h"
 #include "transport/src/device/device.h"
 #include "transport/tests/support/pty_support.h"
 
 namespace {
 
+using tarvik_test::WaitFor;
 using tl_test::PtyPair;
 using tl_test::ScriptedModule;
 using tl_test::TransportTest;
-using tl_test::WaitFor;
 
 struct Heard {
   TlResult result;
@@ -58,10 +59,7 @@ class AtTest : public TransportTest {
     }
     ASSERT_TRUE(pty_.ok());
     module_.Start();
-    TlDeviceOpenParameters parameters = {};
-    pty_.SlavePath().copy(parameters.device_name, sizeof parameters.device_name - 1);
-    parameters.baud = 115200;
-    ASSERT_EQ(kTlResultSuccess, TlDeviceOpen(&parameters, &handle_));
+    ASSERT_EQ(kTlResultSuccess, tl_test::OpenDevice(pty_.SlavePath(), &handle_));
     ASSERT_TRUE(WaitFor([&] { return module_.Received() == "\r\n"; }, 2000));
     module_.ClearReceived();
   }

@@ -2,21 +2,16 @@
 #define TRANSPORT_TESTS_COMMON_LOG_FIXTURE_H_
 
 // Shared by the transport core's logging tests: a scratch directory, the logger put back to its
-// defaults around every test, and readers for what landed in a file or on the screen.
+// defaults around every test, and the file's text after its banner.
 
 #include <apr_time.h>
 #include <gtest/gtest.h>
 #include <stdarg.h>
-#include <stdlib.h>
 
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <set>
-#include <sstream>
 #include <string>
-#include <vector>
 
+#include "testing/files.h"
 #include "transport/src/common/common.h"
 
 namespace tl_test {
@@ -46,41 +41,10 @@ inline std::set<std::string> DatesBetween(apr_time_t from, apr_time_t to) {
   return dates;
 }
 
-// Splits after every "\r\n"; a tail without one is returned as the last element.
-inline std::vector<std::string> SplitCrLf(const std::string& text) {
-  std::vector<std::string> lines;
-  size_t start = 0;
-  while (start < text.size()) {
-    const size_t end = text.find("\r\n", start);
-    if (end == std::string::npos) {
-      lines.push_back(text.substr(start));
-      break;
-    }
-    lines.push_back(text.substr(start, end + 2 - start));
-    start = end + 2;
-  }
-  return lines;
-}
-
-inline size_t CountOf(const std::string& text, const std::string& part) {
-  size_t count = 0;
-  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
-    ++count;
-  }
-  return count;
-}
-
-inline std::string ReadWholeFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 class LogFixture : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "tl_log_XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
+    ASSERT_TRUE(dir_.ok());
     ResetLogger();
   }
 
@@ -88,7 +52,6 @@ class LogFixture : public ::testing::Test {
     // Also cleans up after a failed start-up, which leaves its pool and lock behind.
     TlTerminate();
     ResetLogger();
-    std::filesystem::remove_all(dir_);
   }
 
   static void ResetLogger() {
@@ -97,9 +60,9 @@ class LogFixture : public ::testing::Test {
     TlSetLogTypesForScreen(kTlLogTypeMaskDefaultScreen);
   }
 
-  std::string PathOf(const std::string& name) const { return (dir_ / name).string(); }
+  std::string PathOf(const std::string& name) const { return dir_.File(name); }
 
-  static std::string ReadFile(const std::string& path) { return ReadWholeFile(path); }
+  static std::string ReadFile(const std::string& path) { return tarvik_test::ReadFile(path); }
 
   // The file's text after the banner that must open it.
   static std::string LinesAfterBanner(const std::string& path) {
@@ -108,7 +71,7 @@ class LogFixture : public ::testing::Test {
     return text.size() < sizeof(kBanner) - 1 ? std::string() : text.substr(sizeof(kBanner) - 1);
   }
 
-  std::filesystem::path dir_;
+  tarvik_test::TempDir dir_;
 };
 
 }  // namespace tl_test

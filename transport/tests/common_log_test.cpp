@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -11,11 +12,11 @@
 
 namespace {
 
+using tarvik_test::CountOf;
+using tarvik_test::SplitKeepingEnds;
 using ::testing::internal::CaptureStdout;
 using ::testing::internal::GetCapturedStdout;
-using tl_test::CountOf;
 using tl_test::LogRaw;
-using tl_test::SplitCrLf;
 
 std::string Pad(const std::string& text, size_t width) {
   return text.size() >= width ? text : text + std::string(width - text.size(), ' ');
@@ -62,7 +63,7 @@ TEST_F(TlLogTest, FileLinesFollowTheColumnLayout) {
   EXPECT_EQ(TlLogInfo("AVeryLongSenderNameOverTwenty", "tail"), kTlResultSuccess);
   const auto dates = tl_test::DatesBetween(before, apr_time_now());
 
-  const auto lines = SplitCrLf(LinesAfterBanner(path));
+  const auto lines = SplitKeepingEnds(LinesAfterBanner(path));
   ASSERT_EQ(lines.size(), 6u);
   ExpectLine(lines[0], dates, "TL:Common", "INFO", "value 42 of seven");
   ExpectLine(lines[1], dates, "TL:Device", "ERROR", "port /dev/pts/3 lost");
@@ -86,9 +87,9 @@ TEST_F(TlLogTest, DefaultMasksSendApplicationToBothAndTraceNowhere) {
   const std::string screen = GetCapturedStdout();
   const std::string file = LinesAfterBanner(path);
 
-  EXPECT_EQ(SplitCrLf(screen).size(), 1u) << screen;
+  EXPECT_EQ(SplitKeepingEnds(screen).size(), 1u) << screen;
   EXPECT_EQ(CountOf(screen, "app line\r\n"), 1u);
-  EXPECT_EQ(SplitCrLf(file).size(), 4u) << file;
+  EXPECT_EQ(SplitKeepingEnds(file).size(), 4u) << file;
   for (const char* text : {"info line", "app line", "error line", "debug line"}) {
     EXPECT_EQ(CountOf(file, std::string(text) + "\r\n"), 1u) << text;
   }
@@ -137,8 +138,8 @@ TEST_F(TlLogTest, CombinedOrUnknownTypesGetAnEmptyTagWhenTheyMeetAMask) {
 
   const std::string empty_tag(10, ' ');
   EXPECT_EQ(CountOf(screen, empty_tag + "combined\r\n"), 1u) << screen;
-  EXPECT_EQ(SplitCrLf(screen).size(), 1u) << screen;
-  const auto lines = SplitCrLf(file);
+  EXPECT_EQ(SplitKeepingEnds(screen).size(), 1u) << screen;
+  const auto lines = SplitKeepingEnds(file);
   ASSERT_EQ(lines.size(), 2u) << file;
   EXPECT_EQ(lines[0].substr(55), empty_tag + "combined\r\n");
   EXPECT_EQ(lines[1].substr(55), empty_tag + "unknown all\r\n");
@@ -155,7 +156,7 @@ TEST_F(TlLogTest, MasksSetBeforeStartUpHold) {
   LogRaw("S", kTlLogTypeApplication, "app");
   TlLogTrace("S", "trace");
   EXPECT_EQ(GetCapturedStdout(), "");
-  const auto lines = SplitCrLf(LinesAfterBanner(path));
+  const auto lines = SplitKeepingEnds(LinesAfterBanner(path));
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_EQ(lines[0].substr(55), "TRACE     trace\r\n");
 }
@@ -177,7 +178,7 @@ TEST_F(TlLogTest, EveryOpenAppendsABannerAndTheOldFileIsLeftAlone) {
   EXPECT_LT(first_text.find("one\r\n"), second_banner);
   EXPECT_GT(first_text.find("two\r\n"), second_banner);
   EXPECT_EQ(CountOf(first_text, "three"), 0u);
-  const auto lines = SplitCrLf(LinesAfterBanner(second));
+  const auto lines = SplitKeepingEnds(LinesAfterBanner(second));
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_EQ(lines[0].substr(65), "three\r\n");
 
@@ -199,7 +200,7 @@ TEST_F(TlLogTest, LogFileNamedAfterStartUpOpensAtOnce) {
   EXPECT_EQ(TlSetLogFile(path.c_str()), kTlResultSuccess);
   EXPECT_EQ(ReadFile(path), tl_test::kBanner);
   TlLogInfo("S", "after");
-  const auto lines = SplitCrLf(LinesAfterBanner(path));
+  const auto lines = SplitKeepingEnds(LinesAfterBanner(path));
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_EQ(lines[0].substr(65), "after\r\n");
 }
@@ -243,7 +244,7 @@ TEST_F(TlLogTest, FailedWritesAreReportedOnTheScreenAndRetried) {
   EXPECT_EQ(TlLogDebug("KVO:Device", "lost too"), kTlResultGeneralErrorCouldNotWriteLogFile);
   EXPECT_EQ(TlLogTrace("KVO:Device", "masked out"), kTlResultSuccess);
   const std::string screen = GetCapturedStdout();
-  const auto lines = SplitCrLf(screen);
+  const auto lines = SplitKeepingEnds(screen);
   ASSERT_EQ(lines.size(), 2u) << screen;
   const auto dates = tl_test::DatesBetween(before, apr_time_now());
   for (const auto& line : lines) {
@@ -270,7 +271,7 @@ TEST_F(TlLogTest, MessagesAreFormattedAsPrintfFormats) {
   char expected[256];
   snprintf(expected, sizeof(expected), "%zu|%lld|%hhu|%p|%s|%5.1f|%%", size, negative, small,
            static_cast<void*>(&object), "end", 2.25);
-  const auto lines = SplitCrLf(LinesAfterBanner(path));
+  const auto lines = SplitKeepingEnds(LinesAfterBanner(path));
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_EQ(lines[0].substr(65), std::string(expected) + "\r\n");
 }
@@ -289,7 +290,7 @@ TEST_F(TlLogTest, LongMessagesAreCutAt8191CharactersAndKeepTheirLineEnd) {
   const std::string screen = GetCapturedStdout();
 
   for (const std::string& out : {screen, LinesAfterBanner(path)}) {
-    const auto lines = SplitCrLf(out);
+    const auto lines = SplitKeepingEnds(out);
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(lines[0].substr(65), exact + "\r\n");
     EXPECT_EQ(lines[1].substr(65), std::string(8191, 'x') + "\r\n");
@@ -352,7 +353,7 @@ TEST_F(TlLogTest, ErrorCodesAndBadArguments) {
   va_list none{};
   EXPECT_EQ(TlLogRaw("S", kTlLogTypeInfo, nullptr, none), kTlResultGeneralErrorInvalidParameter);
 
-  const auto lines = SplitCrLf(LinesAfterBanner(path));
+  const auto lines = SplitKeepingEnds(LinesAfterBanner(path));
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_EQ(lines[0].substr(35),
             "TL:Device           ERROR     204 - Could not write to device.\r\n");

@@ -11,7 +11,7 @@
 
 namespace {
 
-using tl_test::SplitCrLf;
+using tarvik_test::SplitKeepingEnds;
 
 constexpr int kThreads = 6;
 constexpr int kLinesPerThread = 60;
@@ -84,7 +84,7 @@ TEST_F(TlLogThreadTest, LinesOfManyThreadsNeverInterleave) {
   EXPECT_EQ(banners, 11u);
 
   std::map<int, std::vector<int>> seen;
-  for (const std::string& line : SplitCrLf(text)) {
+  for (const std::string& line : SplitKeepingEnds(text)) {
     int thread = -1;
     int number = -1;
     ASSERT_TRUE(ParseMessage(line, &thread, &number)) << "broken line: " << line.substr(0, 120);

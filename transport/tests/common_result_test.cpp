@@ -131,7 +131,7 @@ TEST(TlPackingTest, NullArgumentsAreRefusedAndOnlyReadingLogs) {
   TlSetLogTypesForScreen(kTlLogTypeMaskDefaultScreen);
   EXPECT_EQ(value, 5u);
 
-  const auto lines = tl_test::SplitCrLf(screen);
+  const auto lines = tarvik_test::SplitKeepingEnds(screen);
   ASSERT_EQ(lines.size(), 2u) << screen;
   const std::string start = "TL:Common           ERROR     TlDeserializeUint32 - NULL parameter: ";
   EXPECT_EQ(lines[0].substr(35, start.size()), start);

@@ -4,22 +4,24 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "tarvik_sim/module.h"
 #include "tarvik_sim/profile.h"
+#include "testing/module_map.h"
+#include "testing/wait.h"
 #include "transport/src/at/at.h"
 #include "transport/src/device/device.h"
 #include "transport/tests/support/pty_support.h"
 
 namespace {
 
+using tarvik_test::WaitFor;
 using tl_test::DeviceMapDir;
+using tl_test::OpenDevice;
 using tl_test::TransportTest;
-using tl_test::WaitFor;
 
 // Every callback call, device callbacks and AT listeners alike.
 struct Notice {
@@ -63,24 +65,10 @@ class DeviceSimTest : public TransportTest {
     notices.clear();
   }
 
-  std::unique_ptr<tarvik_sim::Module> StartModule(const std::string& serial) {
-    auto module = std::make_unique<tarvik_sim::Module>();
+  tarvik_sim::Module* StartModule(const std::string& serial) {
     tarvik_sim::Profile profile = tarvik_sim::DefaultProfile();
     profile.restart_away_ms = 300;
-    tarvik_sim::ModuleOptions options;
-    options.map_dir = map_.path();
-    options.at_link_name = "usb-Tarvik_Module_" + serial + "-if00-mdm";
-    options.second_link_name = "usb-Tarvik_Module_" + serial + "-if02-diag";
-    std::string error;
-    EXPECT_TRUE(module->Start(profile, options, &error)) << error;
-    return module;
-  }
-
-  TlResult Open(const std::string& path, TlDeviceHandle* handle) {
-    TlDeviceOpenParameters parameters = {};
-    path.copy(parameters.device_name, sizeof parameters.device_name - 1);
-    parameters.baud = 115200;
-    return TlDeviceOpen(&parameters, handle);
+    return modules_.Add(profile, "usb-Tarvik_Module_" + serial + "-if00-mdm");
   }
 
   std::string Send(TlDeviceHandle handle, const char* command, TlResult* result) {
@@ -92,10 +80,11 @@ class DeviceSimTest : public TransportTest {
   }
 
   DeviceMapDir map_;
+  tarvik_test::ModuleMap modules_{map_.path()};
 };
 
 TEST_F(DeviceSimTest, TenListedModulesOpenTheEleventhFindsNoRow) {
-  std::vector<std::unique_ptr<tarvik_sim::Module>> modules;
+  std::vector<tarvik_sim::Module*> modules;
   for (int index = 0; index < 11; ++index) {
     modules.push_back(StartModule("00" + std::to_string(10 + index)));
   }
@@ -109,13 +98,13 @@ TEST_F(DeviceSimTest, TenListedModulesOpenTheEleventhFindsNoRow) {
 
   for (TlDeviceHandle expected = 0; expected < 10; ++expected) {
     TlDeviceHandle handle = 99;
-    ASSERT_EQ(kTlResultSuccess, Open(names[expected], &handle));
+    ASSERT_EQ(kTlResultSuccess, OpenDevice(names[expected], &handle));
     EXPECT_EQ(expected, handle);
   }
   TlDeviceHandle handle = 99;
-  EXPECT_EQ(kTlResultDeviceErrorOutOfHandles, Open(names[10], &handle));
+  EXPECT_EQ(kTlResultDeviceErrorOutOfHandles, OpenDevice(names[10], &handle));
   ASSERT_EQ(kTlResultSuccess, TlDeviceClose(3));
-  ASSERT_EQ(kTlResultSuccess, Open(names[10], &handle));
+  ASSERT_EQ(kTlResultSuccess, OpenDevice(names[10], &handle));
   EXPECT_EQ(3u, handle);
 
   // Handle 3 now reaches the eleventh module, and only that one.
@@ -129,7 +118,7 @@ TEST_F(DeviceSimTest, TenListedModulesOpenTheEleventhFindsNoRow) {
 TEST_F(DeviceSimTest, RestartIsSeenOnceByEveryCallbackAndThenTheHandleIsFreed) {
   auto module = StartModule("0001");
   TlDeviceHandle handle = 0;
-  ASSERT_EQ(kTlResultSuccess, Open(module->AtPortPath(), &handle));
+  ASSERT_EQ(kTlResultSuccess, OpenDevice(module->AtPortPath(), &handle));
   ASSERT_EQ(kTlResultSuccess,
             TlDeviceRegisterCallback(handle, kTlDeviceOwnerTransparentChannel, DeviceTc));
   ASSERT_EQ(kTlResultSuccess, TlAtRegisterCallback(handle, Listener, "listener-1"));
@@ -166,7 +155,7 @@ TEST_F(DeviceSimTest, ReopenFindsTheRestartedModuleByIdentityAndKeepsTheHandle) 
   auto other = StartModule("0002");
   const std::string old_path = module->AtPortPath();
   TlDeviceHandle handle = 0;
-  ASSERT_EQ(kTlResultSuccess, Open(old_path, &handle));
+  ASSERT_EQ(kTlResultSuccess, OpenDevice(old_path, &handle));
   ASSERT_EQ(kTlResultSuccess,
             TlDeviceRegisterCallback(handle, kTlDeviceOwnerTransparentChannel, DeviceTc));
   ASSERT_EQ(kTlResultSuccess, TlAtRegisterCallback(handle, Listener, "listener"));
@@ -200,7 +189,7 @@ TEST_F(DeviceSimTest, ReopenFindsTheRestartedModuleByIdentityAndKeepsTheHandle) 
 TEST_F(DeviceSimTest, ReopenWithoutAttemptsReturnsTimeoutAndFreesTheHandle) {
   auto module = StartModule("0001");
   TlDeviceHandle handle = 0;
-  ASSERT_EQ(kTlResultSuccess, Open(module->AtPortPath(), &handle));
+  ASSERT_EQ(kTlResultSuccess, OpenDevice(module->AtPortPath(), &handle));
   module->Restart();
   EXPECT_EQ(kTlResultGeneralErrorOperationTimedOut, TlDeviceReopen(handle, 0, 1));
   EXPECT_EQ(kTlResultGeneralErrorDeviceNotOpen, TlDeviceIsOpen(handle));
@@ -211,7 +200,7 @@ TEST_F(DeviceSimTest, ReopenWithoutAttemptsReturnsTimeoutAndFreesTheHandle) {
 TEST_F(DeviceSimTest, ReopenGivesUpWhenTheModuleStaysAway) {
   auto module = StartModule("0001");
   TlDeviceHandle handle = 0;
-  ASSERT_EQ(kTlResultSuccess, Open(module->AtPortPath(), &handle));
+  ASSERT_EQ(kTlResultSuccess, OpenDevice(module->AtPortPath(), &handle));
   module->Unplug(false);
   ASSERT_TRUE(module->WaitAway(5000));
   EXPECT_EQ(kTlResultGeneralErrorOperationTimedOut, TlDeviceReopen(handle, 3, 0));

@@ -10,15 +10,17 @@
 #include <thread>
 #include <vector>
 
+#include "testing/wait.h"
 #include "transport/src/at/at.h"
 #include "transport/tests/support/pty_support.h"
 
 namespace {
 
+using tarvik_test::WaitFor;
 using tl_test::DeviceMapDir;
+using tl_test::OpenDevice;
 using tl_test::PtyPair;
 using tl_test::TransportTest;
-using tl_test::WaitFor;
 
 // What the device callbacks saw, by slot.
 struct Call {
@@ -39,13 +41,6 @@ void Record(TlDeviceHandle handle, TlResult result, const char* data, size_t siz
 std::vector<Call> Calls() {
   std::lock_guard<std::mutex> lock(calls_mutex);
   return calls;
-}
-
-TlResult Open(const std::string& path, TlDeviceHandle* handle) {
-  TlDeviceOpenParameters parameters = {};
-  path.copy(parameters.device_name, sizeof parameters.device_name - 1);
-  parameters.baud = 115200;
-  return TlDeviceOpen(&parameters, handle);
 }
 
 class DeviceTest : public TransportTest {
@@ -93,10 +88,10 @@ TEST_F(DeviceTest, HandleChecks) {
 
 TEST_F(DeviceTest, FailedOpenLeavesTheRowFree) {
   TlDeviceHandle handle = 99;
-  EXPECT_EQ(kTlResultDeviceErrorCouldNotOpenDevice, Open("/dev/no-such-port", &handle));
+  EXPECT_EQ(kTlResultDeviceErrorCouldNotOpenDevice, OpenDevice("/dev/no-such-port", &handle));
   EXPECT_EQ(kTlResultGeneralErrorDeviceNotOpen, TlDeviceIsOpen(0));
   PtyPair pty;
-  ASSERT_EQ(kTlResultSuccess, Open(pty.SlavePath(), &handle));
+  ASSERT_EQ(kTlResultSuccess, OpenDevice(pty.SlavePath(), &handle));
   EXPECT_EQ(0u, handle);
   TlDeviceOwner owner = kTlDeviceOwnerInvalid;
   EXPECT_EQ(kTlResultSuccess, TlDeviceGetOwner(handle, &owner));
@@ -106,7 +101,7 @@ TEST_F(DeviceTest, FailedOpenLeavesTheRowFree) {
 TEST_F(DeviceTest, ReceiveThreadHandsBytesToEveryCallbackInSlotOrder) {
   PtyPair pty;
   TlDeviceHandle handle = 0;
-  ASSERT_EQ(kTlResultSuccess, Open(pty.SlavePath(), &handle));
+  ASSERT_EQ(kTlResultSuccess, OpenDevice(pty.SlavePath(), &handle));
   ASSERT_EQ(kTlResultSuccess,
             TlDeviceRegisterCallback(handle, kTlDeviceOwnerSecureFrame, Record<4>));
   ASSERT_EQ(kTlResultSuccess, TlDeviceRegisterCallback(handle, kTlDeviceOwnerAt, Record<0>));
@@ -148,7 +143,7 @@ TEST_F(DeviceTest, ReceiveThreadHandsBytesToEveryCallbackInSlotOrder) {
 TEST_F(DeviceTest, HeldLockKeepsTheReceiveThreadOffThePort) {
   PtyPair pty;
   TlDeviceHandle handle = 0;
-  ASSERT_EQ(kTlResultSuccess, Open(pty.SlavePath(), &handle));
+  ASSERT_EQ(kTlResultSuccess, OpenDevice(pty.SlavePath(), &handle));
   ASSERT_EQ(kTlResultSuccess, TlDeviceRegisterCallback(handle, kTlDeviceOwnerAt, Record<0>));
   EXPECT_EQ(kTlResultGeneralErrorOperationTimedOut, TlDeviceClearBuffers(handle));
 
@@ -167,7 +162,7 @@ TEST_F(DeviceTest, HeldLockKeepsTheReceiveThreadOffThePort) {
 TEST_F(DeviceTest, DeviceLockIsBinaryAndAnyThreadMayGiveItBack) {
   PtyPair pty;
   TlDeviceHandle handle = 0;
-  ASSERT_EQ(kTlResultSuccess, Open(pty.SlavePath(), &handle));
+  ASSERT_EQ(kTlResultSuccess, OpenDevice(pty.SlavePath(), &handle));
   ASSERT_EQ(kTlResultSuccess, TlDeviceLock(handle));
   std::thread other([&] { EXPECT_EQ(kTlResultSuccess, TlDeviceUnlock(handle)); });
   other.join();
@@ -178,7 +173,7 @@ TEST_F(DeviceTest, DeviceLockIsBinaryAndAnyThreadMayGiveItBack) {
 TEST_F(DeviceTest, SendAndReceiveThroughTheHandle) {
   PtyPair pty;
   TlDeviceHandle handle = 0;
-  ASSERT_EQ(kTlResultSuccess, Open(pty.SlavePath(), &handle));
+  ASSERT_EQ(kTlResultSuccess, OpenDevice(pty.SlavePath(), &handle));
   pty.Read(500, "\r\n");
   ASSERT_EQ(kTlResultSuccess, TlDeviceLock(handle));
   const std::string command = "AT*EEVINFO=99\r\n";
@@ -199,7 +194,7 @@ TEST_F(DeviceTest, SendAndReceiveThroughTheHandle) {
 TEST_F(DeviceTest, OwnerChanges) {
   PtyPair pty;
   TlDeviceHandle handle = 0;
-  ASSERT_EQ(kTlResultSuccess, Open(pty.SlavePath(), &handle));
+  ASSERT_EQ(kTlResultSuccess, OpenDevice(pty.SlavePath(), &handle));
   TlDeviceOwner owner = kTlDeviceOwnerInvalid;
   ASSERT_EQ(kTlResultSuccess, TlDeviceSetOwner(handle, kTlDeviceOwnerSecureFrame));
   ASSERT_EQ(kTlResultSuccess, TlDeviceGetOwner(handle, &owner));
@@ -210,7 +205,7 @@ TEST_F(DeviceTest, OwnerChanges) {
   EXPECT_EQ(kTlResultGeneralErrorInvalidParameter, TlDeviceGetOwner(handle, nullptr));
   // A new open starts with AT.
   ASSERT_EQ(kTlResultSuccess, TlDeviceClose(handle));
-  ASSERT_EQ(kTlResultSuccess, Open(pty.SlavePath(), &handle));
+  ASSERT_EQ(kTlResultSuccess, OpenDevice(pty.SlavePath(), &handle));
   ASSERT_EQ(kTlResultSuccess, TlDeviceGetOwner(handle, &owner));
   EXPECT_EQ(kTlDeviceOwnerAt, owner);
 }
@@ -239,11 +234,11 @@ TEST_F(DeviceTest, ListGivesTheCandidateNamesInOrder) {
 TEST_F(DeviceTest, ReopenWithoutAttemptsTimesOutAndFreesTheHandle) {
   PtyPair pty;
   TlDeviceHandle handle = 0;
-  ASSERT_EQ(kTlResultSuccess, Open(pty.SlavePath(), &handle));
+  ASSERT_EQ(kTlResultSuccess, OpenDevice(pty.SlavePath(), &handle));
   EXPECT_EQ(kTlResultGeneralErrorOperationTimedOut, TlDeviceReopen(handle, 0, 1));
   EXPECT_EQ(kTlResultGeneralErrorDeviceNotOpen, TlDeviceIsOpen(handle));
   // The port itself was closed: the next open of the row works on a fresh descriptor.
-  ASSERT_EQ(kTlResultSuccess, Open(pty.SlavePath(), &handle));
+  ASSERT_EQ(kTlResultSuccess, OpenDevice(pty.SlavePath(), &handle));
   EXPECT_EQ(0u, handle);
 }
 
@@ -253,7 +248,7 @@ TEST_F(DeviceTest, ReopenFindsTheModuleByIdentityUnderANewName) {
   ASSERT_TRUE(map.Link("usb-Module_0001-if00-mdm", old_port.SlavePath()));
   ASSERT_TRUE(map.Link("usb-Module_0002-if00-mdm", stranger.SlavePath()));
   TlDeviceHandle handle = 0;
-  ASSERT_EQ(kTlResultSuccess, Open(old_port.SlavePath(), &handle));
+  ASSERT_EQ(kTlResultSuccess, OpenDevice(old_port.SlavePath(), &handle));
   ASSERT_EQ(kTlResultSuccess,
             TlDeviceRegisterCallback(handle, kTlDeviceOwnerTransparentChannel, Record<1>));
   old_port.Read(500, "\r\n");
@@ -286,7 +281,7 @@ TEST_F(DeviceTest, ReopenDoesNotTakeAPortOfAnotherIdentity) {
   PtyPair old_port, stranger;
   ASSERT_TRUE(map.Link("usb-Module_0001-if00-mdm", old_port.SlavePath()));
   TlDeviceHandle handle = 0;
-  ASSERT_EQ(kTlResultSuccess, Open(old_port.SlavePath(), &handle));
+  ASSERT_EQ(kTlResultSuccess, OpenDevice(old_port.SlavePath(), &handle));
   ASSERT_TRUE(old_port.LockSlave());
   ASSERT_TRUE(map.Unlink("usb-Module_0001-if00-mdm"));
   ASSERT_TRUE(map.Link("usb-Module_0002-if00-mdm", stranger.SlavePath()));
@@ -305,7 +300,7 @@ TEST_F(DeviceTest, ReopenByHandleTakesTheFirstListedPortAndDropsAtListeners) {
   ASSERT_TRUE(map.Link("a-port-mdm", first.SlavePath()));
   ASSERT_TRUE(map.Link("b-port-mdm", second.SlavePath()));
   TlDeviceHandle handle = 0;
-  ASSERT_EQ(kTlResultSuccess, Open(old_port.SlavePath(), &handle));
+  ASSERT_EQ(kTlResultSuccess, OpenDevice(old_port.SlavePath(), &handle));
   ASSERT_EQ(kTlResultSuccess, TlAtRegisterCallback(handle, Listener, nullptr));
   ASSERT_TRUE(old_port.LockSlave());
 

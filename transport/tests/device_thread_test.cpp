@@ -12,14 +12,16 @@
 #include <thread>
 #include <vector>
 
+#include "testing/wait.h"
 #include "transport/src/device/device.h"
 #include "transport/tests/support/pty_support.h"
 
 namespace {
 
+using tarvik_test::WaitFor;
+using tl_test::OpenDevice;
 using tl_test::PtyPair;
 using tl_test::TransportTest;
-using tl_test::WaitFor;
 
 std::atomic<long> bytes_seen{0};
 std::atomic<int> calls_after_close{0};
@@ -28,13 +30,6 @@ std::atomic<bool> closed{false};
 void Count(TlDeviceHandle, TlResult result, const char*, size_t size) {
   if (closed) ++calls_after_close;
   if (result == kTlResultSuccess) bytes_seen += static_cast<long>(size);
-}
-
-TlResult Open(const std::string& path, TlDeviceHandle* handle) {
-  TlDeviceOpenParameters parameters = {};
-  path.copy(parameters.device_name, sizeof parameters.device_name - 1);
-  parameters.baud = 115200;
-  return TlDeviceOpen(&parameters, handle);
 }
 
 using DeviceThreadTest = TransportTest;
@@ -50,7 +45,7 @@ TEST_F(DeviceThreadTest, ParallelOpensAndClosesShareTheTable) {
     threads.emplace_back([&, index] {
       for (int round = 0; round < kRounds; ++round) {
         TlDeviceHandle handle = 99;
-        if (Open(ports[index]->SlavePath(), &handle) != kTlResultSuccess || handle >= 10) {
+        if (OpenDevice(ports[index]->SlavePath(), &handle) != kTlResultSuccess || handle >= 10) {
           ++failures;
           continue;
         }
@@ -85,7 +80,7 @@ TEST_F(DeviceThreadTest, NoCallbackRunsAfterCloseReturns) {
   bytes_seen = 0;
   calls_after_close = 0;
   closed = false;
-  ASSERT_EQ(kTlResultSuccess, Open(pty.SlavePath(), &handle));
+  ASSERT_EQ(kTlResultSuccess, OpenDevice(pty.SlavePath(), &handle));
   ASSERT_EQ(kTlResultSuccess, TlDeviceRegisterCallback(handle, kTlDeviceOwnerCrashDump, Count));
   std::atomic<bool> stop{false};
   // Non-blocking, so the writer never waits on a slave that nobody reads any more.
@@ -110,7 +105,7 @@ TEST_F(DeviceThreadTest, NoCallbackRunsAfterCloseReturns) {
 TEST_F(DeviceThreadTest, OnlyOneCallerFreesARowWhoseThreadEnded) {
   PtyPair pty;
   TlDeviceHandle handle = 0;
-  ASSERT_EQ(kTlResultSuccess, Open(pty.SlavePath(), &handle));
+  ASSERT_EQ(kTlResultSuccess, OpenDevice(pty.SlavePath(), &handle));
   pty.CloseMaster();
   // The receive thread sees the hang-up on its next poll and ends.
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
@@ -134,7 +129,7 @@ TEST_F(DeviceThreadTest, TerminateStopsEveryReceiveThread) {
   for (int index = 0; index < 3; ++index) {
     ports.push_back(std::make_unique<PtyPair>());
     TlDeviceHandle handle = 0;
-    ASSERT_EQ(kTlResultSuccess, Open(ports.back()->SlavePath(), &handle));
+    ASSERT_EQ(kTlResultSuccess, OpenDevice(ports.back()->SlavePath(), &handle));
   }
   for (auto& port : ports) EXPECT_FALSE(port->SlaveClosed());
   EXPECT_EQ(kTlResultSuccess, TlTerminate());

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "testing/wait.h"
 #include "transport/src/device/device.h"
 #include "transport/src/transparent_channel/transparent_channel.h"
 #include "transport/tests/support/pty_support.h"
@@ -12,11 +13,11 @@
 
 namespace {
 
-using tc_test::Ack;
-using tc_test::AnswerPayload;
-using tc_test::Datagram;
+using tarvik_test::Le16;
+using tarvik_test::TcAck;
+using tarvik_test::TcAnswerPayload;
+using tarvik_test::TcDatagram;
 using tc_test::ReceivedDatagram;
-using tc_test::U16;
 
 std::vector<std::pair<unsigned, unsigned>> progress_calls;
 
@@ -37,12 +38,9 @@ class TcChannelTest : public tl_test::TransportTest {
     ASSERT_TRUE(pty_.ok());
     progress_calls.clear();
     module_.Start();
-    TlDeviceOpenParameters parameters = {};
-    snprintf(parameters.device_name, sizeof parameters.device_name, "%s", pty_.SlavePath().c_str());
-    parameters.baud = 115200;
-    ASSERT_EQ(kTlResultSuccess, TlDeviceOpen(&parameters, &handle_));
+    ASSERT_EQ(kTlResultSuccess, tl_test::OpenDevice(pty_.SlavePath(), &handle_));
     // The open ends with CR LF; take it before a test looks at what the host sends.
-    ASSERT_TRUE(tl_test::WaitFor(
+    ASSERT_TRUE(tarvik_test::WaitFor(
         [&] { return module_.Received().find("\r\n") != std::string::npos; }, 2000));
     module_.ClearReceived();
   }
@@ -55,7 +53,7 @@ class TcChannelTest : public tl_test::TransportTest {
 
   void Open() {
     ASSERT_EQ(kTlResultSuccess, TlTcOpen(handle_, kTlTcVersionTwo, 2));
-    ASSERT_TRUE(tl_test::WaitFor([&] { return module_.InChannel(); }, 2000));
+    ASSERT_TRUE(tarvik_test::WaitFor([&] { return module_.InChannel(); }, 2000));
     module_.ClearReceived();
   }
 
@@ -131,8 +129,8 @@ TEST_F(TcChannelTest, PayloadOf65535BytesGoesInOneDatagramExactlyAsWritten) {
   ASSERT_EQ(1u, datagrams.size());
   const uint16_t session = datagrams[0].session;
   std::string expected_payload = original;
-  expected_payload.replace(0, 2, U16(request_id));
-  EXPECT_EQ(Datagram(2, session, 0, expected_payload), module_.Received());
+  expected_payload.replace(0, 2, Le16(request_id));
+  EXPECT_EQ(TcDatagram(session, 0, expected_payload), module_.Received());
   EXPECT_EQ(expected_payload, payload);  // the caller's buffer carries the request id too
   ASSERT_EQ(1u, progress_calls.size());
   EXPECT_EQ(std::make_pair(65535u, 65535u), progress_calls[0]);
@@ -171,13 +169,13 @@ TEST_F(TcChannelTest, EachSendTakesTheNextRequestIdAndSession) {
   const std::vector<ReceivedDatagram> datagrams = module_.Datagrams();
   ASSERT_EQ(2u, datagrams.size());
   EXPECT_EQ(static_cast<uint16_t>(datagrams[0].session + 1), datagrams[1].session);
-  EXPECT_EQ(U16(first_id), datagrams[0].payload.substr(0, 2));
-  EXPECT_EQ(U16(second_id), datagrams[1].payload.substr(0, 2));
+  EXPECT_EQ(Le16(first_id), datagrams[0].payload.substr(0, 2));
+  EXPECT_EQ(Le16(second_id), datagrams[1].payload.substr(0, 2));
 }
 
 TEST_F(TcChannelTest, NegativeAcknowledgementEndsTheSendWithoutProgress) {
   Open();
-  module_.ack_for = [](const ReceivedDatagram& d, int) { return Ack(d.session, d.sequence, 2); };
+  module_.ack_for = [](const ReceivedDatagram& d, int) { return TcAck(d.session, d.sequence, 2); };
   std::string payload = Pattern(70000);
   EXPECT_EQ(kTlResultTransparentChannelErrorSentBytesFailed, Send(&payload));
   EXPECT_EQ(1u, module_.Datagrams().size());
@@ -190,12 +188,12 @@ TEST_F(TcChannelTest, EveryAcknowledgementFieldIsChecked) {
   Open();
   using Maker = std::function<std::string(const ReceivedDatagram&)>;
   const std::vector<std::pair<const char*, Maker>> bad_acks = {
-      {"version", [](const ReceivedDatagram& d) { return Ack(d.session, d.sequence, 0, 1); }},
-      {"type", [](const ReceivedDatagram& d) { return Ack(d.session, d.sequence, 0, 2, 2); }},
+      {"version", [](const ReceivedDatagram& d) { return TcAck(d.session, d.sequence, 0, 1); }},
+      {"type", [](const ReceivedDatagram& d) { return TcAck(d.session, d.sequence, 0, 2, 2); }},
       {"protocol",
-       [](const ReceivedDatagram& d) { return Ack(d.session, d.sequence, 0, 2, 3, 2); }},
-      {"session", [](const ReceivedDatagram& d) { return Ack(d.session + 1, d.sequence); }},
-      {"sequence", [](const ReceivedDatagram& d) { return Ack(d.session, d.sequence + 1); }},
+       [](const ReceivedDatagram& d) { return TcAck(d.session, d.sequence, 0, 2, 3, 2); }},
+      {"session", [](const ReceivedDatagram& d) { return TcAck(d.session + 1, d.sequence); }},
+      {"sequence", [](const ReceivedDatagram& d) { return TcAck(d.session, d.sequence + 1); }},
       {"missing", [](const ReceivedDatagram&) { return std::string(); }},
   };
   for (const auto& bad : bad_acks) {
@@ -213,7 +211,7 @@ TEST_F(TcChannelTest, AcknowledgementAndAnswerSplitOverSeveralReadsAreReadWhole)
   Open();
   module_.split_offsets = {3, 7, 11, 15};
   module_.answer_for = [](const ReceivedDatagram& d) {
-    return std::vector<std::string>{Datagram(2, d.session, 0, AnswerPayload(0, "abcd"))};
+    return std::vector<std::string>{TcDatagram(d.session, 0, TcAnswerPayload(0, "abcd"))};
   };
   std::string payload = Pattern(1000);
   TlTcReceivedData received = {nullptr, 0};
@@ -233,7 +231,7 @@ TEST_F(TcChannelTest, AnswerOfTwelveBytesLeavesTheDataUntouchedAndTwentyHandsOve
   EXPECT_EQ(77u, received.data_length);
 
   module_.answer_for = [](const ReceivedDatagram& d) {
-    return std::vector<std::string>{Datagram(2, d.session, 0, AnswerPayload(0, "12345678"))};
+    return std::vector<std::string>{TcDatagram(d.session, 0, TcAnswerPayload(0, "12345678"))};
   };
   received = {nullptr, 0};
   ASSERT_EQ(kTlResultSuccess, Send(&payload, nullptr, &received));
@@ -256,29 +254,31 @@ TEST_F(TcChannelTest, FaultyAnswersAreRefused) {
   const std::vector<Case> cases = {
       {"other type",
        [](const ReceivedDatagram& d) {
-         return std::vector<std::string>{Datagram(3, d.session, 0, AnswerPayload(0))};
+         return std::vector<std::string>{
+             TcDatagram(d.session, 0, TcAnswerPayload(0), 2, 3, tarvik_test::kTcAcknowledgement)};
        },
        kTlResultTransparentChannelErrorReceiveBytesFailed},
       {"two datagrams",
        [](const ReceivedDatagram& d) {
-         const std::string answer = AnswerPayload(0, "0123456789");
-         return std::vector<std::string>{Datagram(2, d.session, 1, answer.substr(0, 12)),
-                                         Datagram(2, d.session, 0, answer.substr(12))};
+         const std::string answer = TcAnswerPayload(0, "0123456789");
+         return std::vector<std::string>{TcDatagram(d.session, 1, answer.substr(0, 12)),
+                                         TcDatagram(d.session, 0, answer.substr(12))};
        },
        kTlResultTransparentChannelErrorFileTypeNotSupported},
       {"result not ok",
        [](const ReceivedDatagram& d) {
-         return std::vector<std::string>{Datagram(2, d.session, 0, AnswerPayload(255))};
+         return std::vector<std::string>{TcDatagram(d.session, 0, TcAnswerPayload(255))};
        },
        kTlResultTransparentChannelErrorFailure},
       {"shorter than the header",
        [](const ReceivedDatagram& d) {
-         return std::vector<std::string>{Datagram(2, d.session, 0, std::string(11, '\0'))};
+         return std::vector<std::string>{TcDatagram(d.session, 0, std::string(11, '\0'))};
        },
        kTlResultTransparentChannelErrorFailure},
       {"incomplete payload",
        [](const ReceivedDatagram& d) {
-         return std::vector<std::string>{Datagram(2, d.session, 0, AnswerPayload(0)).substr(0, 15)};
+         return std::vector<std::string>{
+             TcDatagram(d.session, 0, TcAnswerPayload(0)).substr(0, 15)};
        },
        kTlResultTransparentChannelErrorReceiveBytesFailed},
       {"no answer", [](const ReceivedDatagram&) { return std::vector<std::string>{}; },
@@ -325,7 +325,7 @@ TEST_F(TcChannelTest, CloseSendsTheControlFrameAndReturnsToAt) {
 
 TEST_F(TcChannelTest, CloseWithAWrongReplyFailsButLeavesThePortInAt) {
   Open();
-  module_.close_reply = std::string("\x02\x01", 2) + U16(0) + U16(1);
+  module_.close_reply = std::string("\x02\x01", 2) + Le16(0) + Le16(1);
   EXPECT_EQ(kTlResultTransparentChannelErrorUnableToCloseTcChannel, TlTcClose(handle_, 1));
   EXPECT_EQ(kTlDeviceOwnerAt, Owner());
 }

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "testing/wait.h"
 #include "transport/src/device/device.h"
 #include "transport/src/transparent_channel/transparent_channel.h"
 #include "transport/tests/support/pty_support.h"
@@ -18,13 +19,10 @@ TEST_F(TcFirstRequestTest, FirstPayloadAfterStartUpIsRequestOneOfSessionOne) {
   ASSERT_TRUE(pty.ok());
   tc_test::TcModule module(&pty);
   module.Start();
-  TlDeviceOpenParameters parameters = {};
-  snprintf(parameters.device_name, sizeof parameters.device_name, "%s", pty.SlavePath().c_str());
-  parameters.baud = 115200;
   TlDeviceHandle handle = 0;
-  ASSERT_EQ(kTlResultSuccess, TlDeviceOpen(&parameters, &handle));
+  ASSERT_EQ(kTlResultSuccess, tl_test::OpenDevice(pty.SlavePath(), &handle));
   ASSERT_EQ(kTlResultSuccess, TlTcOpen(handle, kTlTcVersionTwo, 2));
-  ASSERT_TRUE(tl_test::WaitFor([&] { return module.InChannel(); }, 2000));
+  ASSERT_TRUE(tarvik_test::WaitFor([&] { return module.InChannel(); }, 2000));
   module.ClearReceived();
 
   unsigned char payload[6] = {0xEE, 0xEE, 0, 4, 'a', 'b'};

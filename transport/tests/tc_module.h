@@ -21,45 +21,10 @@
 #include <thread>
 #include <vector>
 
+#include "testing/tc_frames.h"
 #include "transport/tests/support/pty_support.h"
 
 namespace tc_test {
-
-inline std::string U16(uint16_t v) {
-  return std::string{static_cast<char>(v & 0xFF), static_cast<char>(v >> 8)};
-}
-
-inline uint16_t GetU16(const std::string& s, size_t at) {
-  return static_cast<uint16_t>(static_cast<unsigned char>(s[at]) |
-                               (static_cast<unsigned char>(s[at + 1]) << 8));
-}
-
-// A datagram frame: 10-byte header and payload.
-inline std::string Datagram(uint8_t type, uint16_t session, uint16_t sequence,
-                            const std::string& payload, uint8_t version = 2,
-                            uint16_t protocol = 3) {
-  return std::string{static_cast<char>(version), static_cast<char>(type)} + U16(protocol) +
-         U16(session) + U16(sequence) + U16(static_cast<uint16_t>(payload.size())) + payload;
-}
-
-inline std::string Ack(uint16_t session, uint16_t sequence, uint16_t result = 0,
-                       uint8_t version = 2, uint8_t type = 3, uint16_t protocol = 3) {
-  return std::string{static_cast<char>(version), static_cast<char>(type)} + U16(protocol) +
-         U16(session) + U16(sequence) + U16(result);
-}
-
-// The 12-byte answer header followed by `data`.
-inline std::string AnswerPayload(uint16_t result, const std::string& data = std::string(),
-                                 uint16_t request_id = 0x0101) {
-  std::string header = U16(request_id);
-  header += '\0';  // security mechanism
-  header += '\2';  // answer
-  header += U16(0x0042);
-  const uint32_t length = static_cast<uint32_t>(data.size());
-  for (int i = 0; i < 4; ++i) header += static_cast<char>((length >> (8 * i)) & 0xFF);
-  header += U16(result);
-  return header + data;
-}
 
 struct ReceivedDatagram {
   uint8_t version = 0;
@@ -79,14 +44,16 @@ class TcModule {
 
   // Acknowledgement for the n-th datagram (from 0); the default acknowledges it.
   std::function<std::string(const ReceivedDatagram&, int)> ack_for =
-      [](const ReceivedDatagram& d, int) { return Ack(d.session, d.sequence); };
+      [](const ReceivedDatagram& d, int) { return tarvik_test::TcAck(d.session, d.sequence); };
   // Frames written after the acknowledgement of a payload's last datagram.
   std::function<std::vector<std::string>(const ReceivedDatagram&)> answer_for =
       [](const ReceivedDatagram& d) {
-        return std::vector<std::string>{Datagram(2, d.session, 0, AnswerPayload(0))};
+        return std::vector<std::string>{
+            tarvik_test::TcDatagram(d.session, 0, tarvik_test::TcAnswerPayload(0))};
       };
   // Reply to the close frame, followed by the module's "back in AT mode" text.
-  std::string close_reply = std::string("\x02\x01", 2) + U16(0) + U16(0) + "\r\nOK\r\n";
+  std::string close_reply =
+      std::string("\x02\x01", 2) + tarvik_test::Le16(0) + tarvik_test::Le16(0) + "\r\nOK\r\n";
   // Answers of single command lines, instead of "\r\nOK\r\n".
   std::map<std::string, std::string> line_answers;
   // Where the module cuts each frame it writes, and the pause between the pieces.
@@ -185,14 +152,14 @@ class TcModule {
       return true;
     }
     if (pending->size() < 10) return false;
-    const size_t length = GetU16(*pending, 8);
+    const size_t length = tarvik_test::Le16At(*pending, 8);
     if (pending->size() < 10 + length) return false;
     ReceivedDatagram d;
     d.version = static_cast<uint8_t>((*pending)[0]);
     d.type = type;
-    d.protocol = GetU16(*pending, 2);
-    d.session = GetU16(*pending, 4);
-    d.sequence = GetU16(*pending, 6);
+    d.protocol = tarvik_test::Le16At(*pending, 2);
+    d.session = tarvik_test::Le16At(*pending, 4);
+    d.sequence = tarvik_test::Le16At(*pending, 6);
     d.payload = pending->substr(10, length);
     pending->erase(0, 10 + length);
     {
@@ -201,7 +168,7 @@ class TcModule {
     }
     const std::string ack = ack_for(d, (*index)++);
     if (!ack.empty()) Write(ack);
-    if (d.sequence == 0 && ack == Ack(d.session, d.sequence)) {
+    if (d.sequence == 0 && ack == tarvik_test::TcAck(d.session, d.sequence)) {
       for (const std::string& frame : answer_for(d)) Write(frame);
     }
     return true;

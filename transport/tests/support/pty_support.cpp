@@ -10,10 +10,9 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <filesystem>
-#include <fstream>
 
 #include "common/src/wait_seam.h"
+#include "testing/module_map.h"
 #include "transport/src/common/common.h"
 
 namespace tl_test {
@@ -97,12 +96,10 @@ void PtyPair::CloseMaster() {
 }
 
 DeviceMapDir::DeviceMapDir() {
-  char pattern[] = "/tmp/tl-device-map-XXXXXX";
-  if (mkdtemp(pattern) != nullptr) path_ = pattern;
   const char* previous = getenv("TARVIK_DEVICE_MAP");
   had_previous_ = previous != nullptr;
   if (had_previous_) previous_ = previous;
-  setenv("TARVIK_DEVICE_MAP", path_.c_str(), 1);
+  setenv("TARVIK_DEVICE_MAP", dir_.path().c_str(), 1);
 }
 
 DeviceMapDir::~DeviceMapDir() {
@@ -111,23 +108,20 @@ DeviceMapDir::~DeviceMapDir() {
   } else {
     unsetenv("TARVIK_DEVICE_MAP");
   }
-  std::error_code ignored;
-  if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
 }
 
 bool DeviceMapDir::Link(const std::string& name, const std::string& target) {
-  const std::string link = path_ + "/" + name;
+  const std::string link = dir_.File(name);
   unlink(link.c_str());
   return symlink(target.c_str(), link.c_str()) == 0;
 }
 
 bool DeviceMapDir::Unlink(const std::string& name) {
-  return unlink((path_ + "/" + name).c_str()) == 0;
+  return unlink(dir_.File(name).c_str()) == 0;
 }
 
 bool DeviceMapDir::PlainFile(const std::string& name) {
-  std::ofstream file(path_ + "/" + name);
-  return static_cast<bool>(file);
+  return tarvik_test::WriteFile(dir_.File(name), std::string());
 }
 
 ScriptedModule::ScriptedModule(PtyPair* pty) : pty_(pty) {
@@ -233,6 +227,11 @@ void ScriptedModule::Run() {
       }
     }
   }
+}
+
+TlResult OpenDevice(const std::string& path, TlDeviceHandle* handle) {
+  TlDeviceOpenParameters parameters = tarvik_test::OpenParameters<TlDeviceOpenParameters>(path);
+  return TlDeviceOpen(&parameters, handle);
 }
 
 void TransportTest::SetUp() {

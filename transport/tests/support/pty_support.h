@@ -16,6 +16,9 @@
 #include <thread>
 #include <vector>
 
+#include "testing/files.h"
+#include "transport/src/device/device.h"
+
 namespace tl_test {
 
 // A pseudo-terminal pair. The test holds the master; the code under test opens SlavePath().
@@ -55,7 +58,7 @@ class DeviceMapDir {
   DeviceMapDir(const DeviceMapDir&) = delete;
   DeviceMapDir& operator=(const DeviceMapDir&) = delete;
 
-  const std::string& path() const { return path_; }
+  const std::string& path() const { return dir_.path(); }
   // Creates (or replaces) the link name -> target.
   bool Link(const std::string& name, const std::string& target);
   bool Unlink(const std::string& name);
@@ -63,7 +66,7 @@ class DeviceMapDir {
   bool PlainFile(const std::string& name);
 
  private:
-  std::string path_;
+  tarvik_test::TempDir dir_;
   std::string previous_;
   bool had_previous_ = false;
 };
@@ -114,6 +117,9 @@ class ScriptedModule {
   std::vector<std::string> lines_;
 };
 
+// Opens `path` with the device manager at 115200 baud.
+TlResult OpenDevice(const std::string& path, TlDeviceHandle* handle);
+
 // Starts the transport (logging to the screen switched off, fixed waits divided by 100) and
 // stops it again.
 class TransportTest : public ::testing::Test {
@@ -121,16 +127,6 @@ class TransportTest : public ::testing::Test {
   void SetUp() override;
   void TearDown() override;
 };
-
-// Waits up to timeout_ms for `predicate` to hold, polling every few milliseconds.
-template <typename Predicate>
-bool WaitFor(Predicate predicate, int timeout_ms) {
-  for (int waited = 0; waited < timeout_ms; waited += 5) {
-    if (predicate()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return predicate();
-}
 
 }  // namespace tl_test
 
