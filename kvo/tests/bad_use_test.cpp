@@ -15,6 +15,8 @@
 
 #include "kvo.h"
 #include "kvo/tests/device_sim_fixture.h"
+#include "testing/paths.h"
+#include "testing/wait.h"
 
 namespace {
 
@@ -121,8 +123,7 @@ std::vector<HandleCall> AllHandleCalls() {
                      return KvoDeviceSetLedState(h, kKvoDeviceLedStateOn);
                    }});
   calls.push_back({"KvoUpdateStart", [](KvoDeviceHandle h, bool) {
-                     return KvoUpdateStart(
-                         h, (std::string(TARVIK_LIB_DIR) + "/libupdate_container.dll").c_str());
+                     return KvoUpdateStart(h, tarvik_test::kCarriedContainer);
                    }});
   return calls;
 }
@@ -210,7 +211,7 @@ void ExpectNullArgumentsRefused() {
   EXPECT_EQ(kKvoResultSuccess, KvoCustomSubDomainReleaseList(nullptr));
 
   KvoUpdatePathStructType* paths = nullptr;
-  const std::string container = std::string(TARVIK_LIB_DIR) + "/libupdate_container.dll";
+  const std::string container = tarvik_test::kCarriedContainer;
   EXPECT_NE(kKvoResultSuccess, KvoUpdateGetUpdatePath(0, nullptr, &paths, &size));
   EXPECT_NE(kKvoResultSuccess, KvoUpdateGetUpdatePath(0, container.c_str(), nullptr, nullptr));
   EXPECT_EQ(nullptr, paths);
@@ -230,7 +231,7 @@ class BadUseWithoutLibraryTest : public ::testing::Test {
     KvoSetLogTypesForScreen(kKvoLogTypeMaskNone);
   }
   void TearDown() override { CommonSetWaitDivisor(1); }
-  kvo_test::TemporaryWorkingDirectory directory_;
+  tarvik_test::TempDir directory_{tarvik_test::TempDir::kEnter};
 };
 
 TEST_F(BadUseWithoutLibraryTest, EveryCallBeforeStartIsRefused) {
@@ -343,13 +344,6 @@ void SecondListener(KvoResult, KvoDeviceHandle, KvoAtResult* at_result, const vo
   KvoAtReleaseAtResult(at_result);
 }
 
-bool WaitFor(const std::atomic<int>& counter, int value) {
-  for (int i = 0; i < 300 && counter.load() < value; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return counter.load() >= value;
-}
-
 // The same listener may be registered more than once; each registration hears every line, and
 // a device takes at most ten.
 TEST_F(BadUseTest, ListenerRegisteredTwiceHearsEachLineOncePerRegistration) {
@@ -360,8 +354,8 @@ TEST_F(BadUseTest, ListenerRegisteredTwiceHearsEachLineOncePerRegistration) {
   ASSERT_EQ(kKvoResultSuccess, KvoAtRegisterCallback(handle, FirstListener, nullptr));
   ASSERT_EQ(kKvoResultSuccess, KvoAtRegisterCallback(handle, SecondListener, nullptr));
   module_.SendUnsolicited("\r\n*TEST: 1\r\n");
-  ASSERT_TRUE(WaitFor(second_listener_calls, 1));
-  ASSERT_TRUE(WaitFor(first_listener_calls, 2));
+  ASSERT_TRUE(tarvik_test::WaitFor([] { return second_listener_calls.load() >= 1; }, 3000));
+  ASSERT_TRUE(tarvik_test::WaitFor([] { return first_listener_calls.load() >= 2; }, 3000));
   // Time for a third delivery to show.
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   EXPECT_EQ(2, first_listener_calls.load());
@@ -383,7 +377,7 @@ TEST_F(BadUseTest, ListenerRegisteredTwiceHearsEachLineOncePerRegistration) {
   EXPECT_EQ(kKvoResultSuccess, KvoAtRegisterCallback(again, SecondListener, nullptr));
   second_listener_calls = 0;
   module_.SendUnsolicited("\r\n*TEST: 2\r\n");
-  ASSERT_TRUE(WaitFor(second_listener_calls, 1));
+  ASSERT_TRUE(tarvik_test::WaitFor([] { return second_listener_calls.load() >= 1; }, 3000));
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   EXPECT_EQ(1, second_listener_calls.load());
 }

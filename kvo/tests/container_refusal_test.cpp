@@ -6,34 +6,22 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "kvo.h"
 #include "kvo/tests/device_sim_fixture.h"
 #include "kvo/tests/update_fixture.h"
+#include "testing/files.h"
+#include "testing/paths.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using kvo_test::TemporaryWorkingDirectory;
-
-std::string ReadAll(const std::string& path) {
-  std::ifstream file(path);
-  std::stringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
 
 // Logs everything into a file outside the directory under test.
 class LogFile {
  public:
   LogFile() {
-    char pattern[] = "/tmp/refusal-log-XXXXXX";
-    const int fd = mkstemp(pattern);
-    if (fd >= 0) close(fd);
-    path_ = pattern;
     KvoSetLogFile(path_.c_str());
     KvoSetLogTypesForFile(kKvoLogTypeMaskAll);
     KvoSetLogTypesForScreen(kKvoLogTypeMaskNone);
@@ -41,12 +29,12 @@ class LogFile {
   ~LogFile() {
     KvoSetLogFile("");
     KvoSetLogTypesForFile(kKvoLogTypeMaskDefaultFile);
-    unlink(path_.c_str());
   }
-  std::string Text() const { return ReadAll(path_); }
+  std::string Text() const { return tarvik_test::ReadFile(path_); }
 
  private:
-  std::string path_;
+  tarvik_test::TempDir dir_;
+  std::string path_ = dir_.File("kvo.log");
 };
 
 struct CustomCase {
@@ -77,22 +65,22 @@ void PrintTo(const CustomCase& c, std::ostream* stream) {
 class CustomRefusalTest : public ::testing::TestWithParam<CustomCase> {
  protected:
   void TearDown() override {
-    chmod(directory_.Path().c_str(), 0700);
+    chmod(directory_.path().c_str(), 0700);
     if (started_) KvoTerminate();
   }
-  TemporaryWorkingDirectory directory_;
+  tarvik_test::TempDir directory_{tarvik_test::TempDir::kEnter};
   bool started_ = false;
 };
 
 TEST_P(CustomRefusalTest, LibraryDoesNotStartAndSaysWhy) {
-  ASSERT_TRUE(directory_.PlaceContainer(kvo_test::SampleContainer()));
-  const fs::path container = directory_.Path() / "libcustomization_container.dll";
+  ASSERT_TRUE(kvo_test::PlaceContainer(directory_, kvo_test::SampleContainer()));
+  const fs::path container = directory_.File("libcustomization_container.dll");
   LogFile log;
   // The same file in the same place loads while nobody else could have touched it.
   ASSERT_EQ(kKvoResultSuccess, KvoInitialize());
   KvoTerminate();
 
-  GetParam().prepare(directory_.Path(), container);
+  GetParam().prepare(directory_.path(), container);
   const KvoResult result = KvoInitialize();
   started_ = result == kKvoResultSuccess;
   EXPECT_EQ(kKvoResultCustomErrorContainerLoadFailure, result);
@@ -113,13 +101,13 @@ INSTANTIATE_TEST_SUITE_P(Refusals, CustomRefusalTest, ::testing::ValuesIn(kCusto
 class UpdateRefusalTest : public kvo_test::UpdateTest {
  protected:
   void TearDown() override {
-    chmod(directory_.Path().c_str(), 0700);
+    chmod(directory_.path().c_str(), 0700);
     kvo_test::UpdateTest::TearDown();
   }
 
   std::string PlaceUpdateContainer() {
-    const fs::path target = directory_.Path() / "libupdate_container.dll";
-    fs::copy_file(kvo_test::CarriedContainer(), target);
+    const fs::path target = directory_.File("libupdate_container.dll");
+    fs::copy_file(tarvik_test::kCarriedContainer, target);
     chmod(target.c_str(), 0600);
     return target.string();
   }
@@ -134,14 +122,14 @@ TEST_F(UpdateRefusalTest, PathListingRefusesAContainerInADirectoryOthersMayWrite
   EXPECT_EQ(7u, size);
   KvoUpdateReleaseKvoUpdatePath(list);
 
-  ASSERT_EQ(0, chmod(directory_.Path().c_str(), 0777));
+  ASSERT_EQ(0, chmod(directory_.path().c_str(), 0777));
   list = nullptr;
   EXPECT_EQ(kKvoResultUpdateErrorFailedToLoadDLL,
             KvoUpdateGetUpdatePath(0, container.c_str(), &list, &size));
   EXPECT_EQ(nullptr, list);
   EXPECT_EQ(0u, size);
   // With the sticky bit others can no longer swap the file.
-  ASSERT_EQ(0, chmod(directory_.Path().c_str(), 01777));
+  ASSERT_EQ(0, chmod(directory_.path().c_str(), 01777));
   ASSERT_EQ(kKvoResultSuccess, KvoUpdateGetUpdatePath(0, container.c_str(), &list, &size));
   KvoUpdateReleaseKvoUpdatePath(list);
 

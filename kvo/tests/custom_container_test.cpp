@@ -3,27 +3,24 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "device_sim_fixture.h"
 #include "kvo/src/custom/custom.h"
+#include "testing/files.h"
 
 namespace {
-
-using kvo_test::TemporaryWorkingDirectory;
 
 // The library started in a working directory that holds `container` (none when empty), logging
 // everything to a file there.
 class CustomTest : public ::testing::Test {
  protected:
   void Start(const std::string& container, KvoResult expected = kKvoResultSuccess) {
-    ASSERT_TRUE(directory_.Valid());
+    ASSERT_TRUE(directory_.ok());
     if (!container.empty()) {
-      ASSERT_TRUE(directory_.PlaceContainer(container));
+      ASSERT_TRUE(kvo_test::PlaceContainer(directory_, container));
     }
-    log_path_ = (directory_.Path() / "kvo.log").string();
+    log_path_ = directory_.File("kvo.log");
     KvoSetLogFile(log_path_.c_str());
     KvoSetLogTypesForFile(kKvoLogTypeMaskAll);
     KvoSetLogTypesForScreen(kKvoLogTypeMaskNone);
@@ -37,16 +34,11 @@ class CustomTest : public ::testing::Test {
     KvoSetLogTypesForFile(kKvoLogTypeMaskDefaultFile);
   }
 
-  std::string Log() const {
-    std::ifstream file(log_path_);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-  }
+  std::string Log() const { return tarvik_test::ReadFile(log_path_); }
 
   // How often the loaded sample container was asked for its list (the library's own instance).
   unsigned int ListCalls() const {
-    std::string path = (directory_.Path() / "libcustomization_container.dll").string();
+    std::string path = directory_.File("libcustomization_container.dll");
     void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
     if (library == nullptr) return 9999;
     auto count = reinterpret_cast<unsigned int (*)()>(dlsym(library, "CcSampleListCallCount"));
@@ -55,7 +47,7 @@ class CustomTest : public ::testing::Test {
     return calls;
   }
 
-  TemporaryWorkingDirectory directory_;
+  tarvik_test::TempDir directory_{tarvik_test::TempDir::kEnter};
   std::string log_path_;
   bool started_ = false;
 };
@@ -129,10 +121,7 @@ INSTANTIATE_TEST_SUITE_P(
     });
 
 TEST_F(CustomTest, FileThatIsNoLibraryFailsToLoad) {
-  {
-    std::ofstream junk((directory_.Path() / "libcustomization_container.dll").string());
-    junk << "not a library";
-  }
+  tarvik_test::WriteFile(directory_.File("libcustomization_container.dll"), "not a library");
   Start("", kKvoResultCustomErrorContainerLoadFailure);
   KvoTerminate();
   started_ = false;

@@ -61,13 +61,9 @@ TEST_F(LibraryTest, UnknownProductNumberClosesTheDeviceAndFreesTheHandle) {
   // The row is free again: the next module takes handle 0.
   module_.Stop();
   tarvik_sim::Module calt;
-  tarvik_sim::ModuleOptions options;
-  options.map_dir = map_dir_.string();
-  std::string error;
-  ASSERT_TRUE(calt.Start(tarvik_sim::CaltProfile(), options, &error)) << error;
-  KvoDeviceOpenParameters parameters = {};
-  snprintf(parameters.device_name, sizeof(parameters.device_name), "%s", calt.AtPortPath().c_str());
-  parameters.baud = 115200;
+  ASSERT_TRUE(map_.Start(&calt, tarvik_sim::CaltProfile()));
+  KvoDeviceOpenParameters parameters =
+      tarvik_test::OpenParameters<KvoDeviceOpenParameters>(calt.AtPortPath());
   ASSERT_EQ(kKvoResultSuccess, KvoDeviceOpen(&parameters, &handle));
   EXPECT_EQ(0u, handle);
   KvoDeviceClose(handle);
@@ -138,10 +134,8 @@ TEST_F(LibraryTest, VersNamingNoPlatformOpensButLeavesTheHandleInvalid) {
 }
 
 TEST_F(LibraryTest, PortThatCannotBeOpenedIsReported) {
-  KvoDeviceOpenParameters parameters = {};
-  snprintf(parameters.device_name, sizeof(parameters.device_name), "%s",
-           (map_dir_ / "no-such-port").c_str());
-  parameters.baud = 115200;
+  KvoDeviceOpenParameters parameters =
+      tarvik_test::OpenParameters<KvoDeviceOpenParameters>(map_.dir() + "/no-such-port");
   KvoDeviceHandle handle = 77;
   EXPECT_EQ(kKvoResultDeviceErrorDeviceNotOpen, KvoDeviceOpen(&parameters, &handle));
 }

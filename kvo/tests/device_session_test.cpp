@@ -277,7 +277,7 @@ class ItpSwitchTest : public LibraryTest {
  protected:
   void PrepareWorkingDirectory() override {
     if (!container_.empty()) {
-      ASSERT_TRUE(directory_.PlaceContainer(container_));
+      ASSERT_TRUE(kvo_test::PlaceContainer(directory_, container_));
     }
   }
   std::string container_;

@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <ostream>
@@ -17,6 +16,8 @@
 #include "kvo.h"
 #include "tarvik_sim/module.h"
 #include "tarvik_sim/profile.h"
+#include "testing/files.h"
+#include "testing/module_map.h"
 
 namespace kvo_test {
 
@@ -33,49 +34,21 @@ inline std::string SampleContainer() {
   return std::string(TARVIK_LIB_DIR) + "/libcustomization_container.dll";
 }
 
-// A temporary directory that is the working directory while the object lives.
-class TemporaryWorkingDirectory {
- public:
-  TemporaryWorkingDirectory() {
-    std::string pattern = (fs::temp_directory_path() / "kvo-test-XXXXXX").string();
-    char* made = mkdtemp(&pattern[0]);
-    if (made != nullptr) path_ = made;
-    previous_ = fs::current_path();
-    if (!path_.empty()) fs::current_path(path_);
-  }
-  ~TemporaryWorkingDirectory() {
-    std::error_code ignored;
-    fs::current_path(previous_, ignored);
-    if (!path_.empty()) fs::remove_all(path_, ignored);
-  }
-  TemporaryWorkingDirectory(const TemporaryWorkingDirectory&) = delete;
-  TemporaryWorkingDirectory& operator=(const TemporaryWorkingDirectory&) = delete;
-
-  const fs::path& Path() const { return path_; }
-  bool Valid() const { return !path_.empty(); }
-
-  // Puts a container library into the working directory under the name the library looks for.
-  bool PlaceContainer(const std::string& source) {
-    std::error_code error;
-    fs::copy_file(source, path_ / "libcustomization_container.dll",
-                  fs::copy_options::overwrite_existing, error);
-    return !error;
-  }
-
- private:
-  fs::path path_;
-  fs::path previous_;
-};
+// Puts a container library into `dir` under the name the library looks for.
+inline bool PlaceContainer(const tarvik_test::TempDir& dir, const std::string& source) {
+  std::error_code error;
+  fs::copy_file(source, dir.File("libcustomization_container.dll"),
+                fs::copy_options::overwrite_existing, error);
+  return !error;
+}
 
 // The library started in a fresh working directory; tests start modules with StartModule.
 class LibraryTest : public ::testing::Test {
  protected:
   void SetUp() override {
     CommonSetWaitDivisor(kWaitDivisor);
-    ASSERT_TRUE(directory_.Valid());
-    map_dir_ = directory_.Path() / "map";
-    fs::create_directory(map_dir_);
-    setenv("TARVIK_DEVICE_MAP", map_dir_.c_str(), 1);
+    ASSERT_TRUE(directory_.ok());
+    setenv("TARVIK_DEVICE_MAP", map_.dir().c_str(), 1);
     KvoSetLogTypesForScreen(kKvoLogTypeMaskNone);
     PrepareWorkingDirectory();
     initialize_result_ = KvoInitialize();
@@ -97,18 +70,11 @@ class LibraryTest : public ::testing::Test {
 
   void StartModule(tarvik_sim::Profile profile) {
     profile.restart_away_ms = 200;
-    tarvik_sim::ModuleOptions options;
-    options.map_dir = map_dir_.string();
-    std::string error;
-    ASSERT_TRUE(module_.Start(profile, options, &error)) << error;
+    ASSERT_TRUE(map_.Start(&module_, profile));
   }
 
   KvoDeviceOpenParameters Parameters() const {
-    KvoDeviceOpenParameters parameters = {};
-    snprintf(parameters.device_name, sizeof(parameters.device_name), "%s",
-             module_.AtPortPath().c_str());
-    parameters.baud = 115200;
-    return parameters;
+    return tarvik_test::OpenParameters<KvoDeviceOpenParameters>(module_.AtPortPath());
   }
 
   KvoResult Open(KvoDeviceHandle* handle) {
@@ -124,8 +90,8 @@ class LibraryTest : public ::testing::Test {
     return handle;
   }
 
-  TemporaryWorkingDirectory directory_;
-  fs::path map_dir_;
+  tarvik_test::TempDir directory_{tarvik_test::TempDir::kEnter};
+  tarvik_test::ModuleMap map_{directory_.File("map")};
   tarvik_sim::Module module_;
   KvoResult initialize_result_ = kKvoResultSuccess;
   bool initialized_ = false;

@@ -6,11 +6,13 @@
 #include <stdio.h>
 
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <set>
 #include <sstream>
 #include <string>
+
+#include "testing/files.h"
+#include "testing/process.h"
 
 namespace {
 
@@ -33,9 +35,8 @@ std::map<std::string, std::string> ListedNames() {
   const fs::path dir = fs::path(TARVIK_SOURCE_DIR) / "kvo" / "tests" / "exports";
   for (const auto& entry : fs::directory_iterator(dir)) {
     if (entry.path().extension() != ".txt") continue;
-    std::ifstream in(entry.path());
-    std::string line;
-    while (std::getline(in, line)) {
+    for (const std::string& line :
+         tarvik_test::SplitLines(tarvik_test::ReadFile(entry.path().string()), "\n")) {
       const std::string name = Trimmed(line);
       if (name.empty() || name[0] == '#') continue;
       const auto [it, inserted] = names.emplace(name, entry.path().filename().string());
@@ -49,17 +50,14 @@ std::map<std::string, std::string> ListedNames() {
 // Defined dynamic symbols of the library, as nm reports them.
 std::map<std::string, char> DefinedSymbols(const std::string& library) {
   std::map<std::string, char> symbols;
-  const std::string command = "nm -D --defined-only '" + library + "' 2>/dev/null";
-  FILE* pipe = popen(command.c_str(), "r");
-  EXPECT_NE(pipe, nullptr);
-  if (pipe == nullptr) return symbols;
-  char buffer[1024];
-  while (fgets(buffer, sizeof(buffer), pipe) != nullptr) {
-    std::istringstream line(buffer);
+  const tarvik_test::ProcessResult nm =
+      tarvik_test::RunProcess({"nm", "-D", "--defined-only", library}, {}, ".", "", 60);
+  EXPECT_EQ(nm.exit_status, 0) << "nm -D --defined-only " << library << "\n" << nm.err;
+  for (const std::string& text : tarvik_test::SplitLines(nm.out, "\n")) {
+    std::istringstream line(text);
     std::string address, type, name;
     if (line >> address >> type >> name) symbols[name] = type[0];
   }
-  EXPECT_EQ(pclose(pipe), 0) << command;
   return symbols;
 }
 

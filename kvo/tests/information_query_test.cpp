@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "device_sim_fixture.h"
+#include "testing/wait.h"
 
 namespace {
 
@@ -315,11 +316,13 @@ TEST_F(LibraryTest, ModuleThatWentAwayInvalidatesTheHandle) {
   ASSERT_TRUE(module_.WaitAway(5000));
   // The receive thread notices the lost port within a poll or two.
   KvoResult result = kKvoResultSuccess;
-  for (int i = 0; i < 100 && result == kKvoResultSuccess; ++i) {
-    KvoDeviceModel model;
-    result = KvoDeviceGetModel(handle, &model);
-    if (result == kKvoResultSuccess) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
+  tarvik_test::WaitFor(
+      [&] {
+        KvoDeviceModel model;
+        result = KvoDeviceGetModel(handle, &model);
+        return result != kKvoResultSuccess;
+      },
+      5000, 50);
   EXPECT_EQ(kKvoResultGeneralErrorDeviceNotOpen, result);
   KvoDeviceModel model;
   EXPECT_EQ(kKvoResultDeviceErrorInvalidHandle, KvoDeviceGetModel(handle, &model));

@@ -38,7 +38,8 @@ TEST(UpdateContainerPath, AbsoluteAndDotSlashPathsAreKeptOthersGoToTheCurrentDir
 }
 
 TEST_F(UpdateTest, WholeUpdateWithTheCarriedContainer) {
-  ASSERT_EQ(kKvoResultSuccess, RunUpdate(tarvik_sim::DefaultProfile(), CarriedContainer()));
+  ASSERT_EQ(kKvoResultSuccess,
+            RunUpdate(tarvik_sim::DefaultProfile(), tarvik_test::kCarriedContainer));
 
   const std::vector<E> expected = {kKvoUpdateEventTypeBegin,
                                    kKvoUpdateEventTypeReceivedUpdatePackages,
@@ -64,7 +65,8 @@ TEST_F(UpdateTest, WholeUpdateWithTheCarriedContainer) {
 }
 
 TEST_F(UpdateTest, ConfirmedUpdateOfThreePackagesReportsTenThirtyAndHundred) {
-  ASSERT_EQ(kKvoResultSuccess, RunUpdate(ConfirmContainerProfile(), ConfirmContainer()));
+  ASSERT_EQ(kKvoResultSuccess,
+            RunUpdate(ConfirmContainerProfile(), tarvik_test::kConfirmContainer));
   EXPECT_EQ(kKvoResultSuccess, allow_begin_result_);
   ASSERT_FALSE(events_.empty());
   EXPECT_EQ(kKvoUpdateEventTypeBeginConfirmationNeeded, events_.front().type);
@@ -76,7 +78,8 @@ TEST_F(UpdateTest, ConfirmedUpdateOfThreePackagesReportsTenThirtyAndHundred) {
 
 TEST_F(UpdateTest, DeclinedConfirmationSendsNothing) {
   confirm_ = false;
-  EXPECT_EQ(kKvoResultSuccess, RunUpdate(ConfirmContainerProfile(), ConfirmContainer()));
+  EXPECT_EQ(kKvoResultSuccess,
+            RunUpdate(ConfirmContainerProfile(), tarvik_test::kConfirmContainer));
   EXPECT_EQ((std::vector<E>{kKvoUpdateEventTypeBeginConfirmationNeeded}), EventTypes());
   EXPECT_FALSE(ModuleGot("AT*EETC=2"));
   EXPECT_EQ(1, module_.UpgradeState());
@@ -86,7 +89,8 @@ TEST_F(UpdateTest, PackageMissingFromTheContainerEndsTheConfirmedUpdateWith309) 
   tarvik_sim::Profile profile = ConfirmContainerProfile();
   profile.wanted_packages.push_back({"NOT_IN_THE_CONTAINER.ZIP", 123});
   // The failure of the run the application started from its callback is the update's result.
-  EXPECT_EQ(kKvoResultUpdateErrorMissFilesInPackage, RunUpdate(profile, ConfirmContainer()));
+  EXPECT_EQ(kKvoResultUpdateErrorMissFilesInPackage,
+            RunUpdate(profile, tarvik_test::kConfirmContainer));
   EXPECT_EQ(kKvoResultUpdateErrorMissFilesInPackage, allow_begin_result_);
   EXPECT_TRUE(Progress().empty());
 }
@@ -94,21 +98,23 @@ TEST_F(UpdateTest, PackageMissingFromTheContainerEndsTheConfirmedUpdateWith309) 
 TEST_F(UpdateTest, ModuleAlreadyOnTheTargetNeedsNoUpdate) {
   tarvik_sim::Profile profile = tarvik_sim::DefaultProfile();
   profile.Set("Config. Set Revision", "R5E/1");
-  EXPECT_EQ(kKvoResultUpdateErrorNoUpdateNeeded, RunUpdate(profile, CarriedContainer()));
+  EXPECT_EQ(kKvoResultUpdateErrorNoUpdateNeeded,
+            RunUpdate(profile, tarvik_test::kCarriedContainer));
   EXPECT_TRUE(events_.empty());
   EXPECT_FALSE(ModuleGot("AT*EETC=2"));
 }
 
 TEST_F(UpdateTest, ModulesTheContainerDoesNotTake) {
   tarvik_sim::Profile brem = tarvik_sim::BremProfile();
-  EXPECT_EQ(kKvoResultGeneralErrorOperationNotSupported, RunUpdate(brem, CarriedContainer()));
+  EXPECT_EQ(kKvoResultGeneralErrorOperationNotSupported,
+            RunUpdate(brem, tarvik_test::kCarriedContainer));
   EXPECT_FALSE(ModuleGot("AT*EEUSTATE=1"));
   KvoDeviceClose(handle_);
   module_.Stop();
 
   tarvik_sim::Profile dovin = tarvik_sim::DovinProfile();
   dovin.Set("Product Number", "ZRB 207 48/1");
-  EXPECT_EQ(kKvoResultUpdateErrorInvalidPackage, RunUpdate(dovin, CarriedContainer()));
+  EXPECT_EQ(kKvoResultUpdateErrorInvalidPackage, RunUpdate(dovin, tarvik_test::kCarriedContainer));
   EXPECT_TRUE(events_.empty());
   EXPECT_FALSE(ModuleGot("AT*EETC=2"));
 }
@@ -116,8 +122,8 @@ TEST_F(UpdateTest, ModulesTheContainerDoesNotTake) {
 TEST_F(UpdateTest, ContainerFileMissingOrNotAContainer) {
   handle_ = StartAndOpen(tarvik_sim::DefaultProfile());
   EXPECT_EQ(kKvoResultUpdateErrorCouldNotFindPackage,
-            RunUpdateOnOpenHandle((directory_.Path() / "nothing.dll").string()));
-  const std::string bogus = (directory_.Path() / "bogus.dll").string();
+            RunUpdateOnOpenHandle(directory_.File("nothing.dll")));
+  const std::string bogus = directory_.File("bogus.dll");
   FILE* file = fopen(bogus.c_str(), "w");
   ASSERT_NE(nullptr, file);
   fputs("not a library", file);
@@ -135,7 +141,7 @@ TEST_F(UpdateTest, ModuleLeftInStateTwoResumes) {
   profile.target_revision = "R5E/1";
   profile.SetUpgradeState(2);
   profile.received_packages = {profile.wanted_packages[0].name};
-  ASSERT_EQ(kKvoResultSuccess, RunUpdate(profile, CarriedContainer()));
+  ASSERT_EQ(kKvoResultSuccess, RunUpdate(profile, tarvik_test::kCarriedContainer));
   ASSERT_FALSE(events_.empty());
   EXPECT_EQ(kKvoUpdateEventTypeBeginResume, events_.front().type);
   EXPECT_EQ(events_.front().current, events_.front().target);
@@ -147,7 +153,7 @@ TEST_F(UpdateTest, ModuleFoundInstallingGetsOneEventAndNoLoop) {
   tarvik_sim::Profile profile = tarvik_sim::DefaultProfile();
   profile.SetUpgradeState(3);
   profile.install_ms = 60000;
-  EXPECT_EQ(kKvoResultSuccess, RunUpdate(profile, CarriedContainer()));
+  EXPECT_EQ(kKvoResultSuccess, RunUpdate(profile, tarvik_test::kCarriedContainer));
   EXPECT_EQ((std::vector<E>{kKvoUpdateEventTypeInstalling}), EventTypes());
   EXPECT_FALSE(ModuleGot("AT*EEVINFO=4"));
 }
@@ -155,7 +161,7 @@ TEST_F(UpdateTest, ModuleFoundInstallingGetsOneEventAndNoLoop) {
 TEST_F(UpdateTest, ModuleFoundWaitingForARestartIsRestarted) {
   tarvik_sim::Profile profile = tarvik_sim::DefaultProfile();
   profile.SetUpgradeState(4);
-  EXPECT_EQ(kKvoResultSuccess, RunUpdate(profile, CarriedContainer()));
+  EXPECT_EQ(kKvoResultSuccess, RunUpdate(profile, tarvik_test::kCarriedContainer));
   EXPECT_EQ((std::vector<E>{kKvoUpdateEventTypeRestartConfirmationNeeded}), EventTypes());
   EXPECT_TRUE(ModuleGot("AT*E2RESET"));
   EXPECT_EQ(1, module_.RestartCount());
@@ -167,7 +173,7 @@ TEST_F(UpdateTest, ModuleFoundWaitingForARestartIsRestarted) {
 TEST_F(UpdateTest, ModuleFoundRestartingByItselfIsReopened) {
   tarvik_sim::Profile profile = tarvik_sim::DefaultProfile();
   profile.SetUpgradeState(5);
-  EXPECT_EQ(kKvoResultSuccess, RunUpdate(profile, CarriedContainer()));
+  EXPECT_EQ(kKvoResultSuccess, RunUpdate(profile, tarvik_test::kCarriedContainer));
   EXPECT_EQ((std::vector<E>{kKvoUpdateEventTypeRestartNotified}), EventTypes());
   EXPECT_FALSE(ModuleGot("AT*E2RESET"));
   KvoDevicePlatformType type = kKvoDevicePlatformTypeInvalid;
@@ -180,7 +186,7 @@ TEST_F(UpdateTest, WithoutACallbackTheUpdateRunsWithoutEvents) {
   profile.install_ms = 60000;
   handle_ = StartAndOpen(profile);
   ASSERT_EQ(kKvoResultSuccess, KvoUpdateRegisterCallback(handle_, nullptr, nullptr));
-  EXPECT_EQ(kKvoResultSuccess, KvoUpdateStart(handle_, CarriedContainer().c_str()));
+  EXPECT_EQ(kKvoResultSuccess, KvoUpdateStart(handle_, tarvik_test::kCarriedContainer));
 }
 
 TEST_F(UpdateTest, ModuleUnpluggedInTheMiddleOfAPackageFailsAndTheNextRunResumes) {
@@ -188,7 +194,8 @@ TEST_F(UpdateTest, ModuleUnpluggedInTheMiddleOfAPackageFailsAndTheNextRunResumes
   faults.tc_unplug_after_payload_bytes = 100000;  // inside the large firmware package
   handle_ = StartAndOpen(tarvik_sim::DefaultProfile());
   module_.SetFaults(faults);
-  EXPECT_EQ(kKvoResultDeviceErrorTransparentChannel, RunUpdateOnOpenHandle(CarriedContainer()));
+  EXPECT_EQ(kKvoResultDeviceErrorTransparentChannel,
+            RunUpdateOnOpenHandle(tarvik_test::kCarriedContainer));
   EXPECT_EQ(kKvoUpdateEventTypeProgress, events_.back().type);
 
   // The module comes back where it stood; a new run picks the update up from there.
@@ -198,7 +205,7 @@ TEST_F(UpdateTest, ModuleUnpluggedInTheMiddleOfAPackageFailsAndTheNextRunResumes
   KvoDeviceClose(handle_);
   ASSERT_EQ(kKvoResultSuccess, Open(&handle_));
   events_.clear();
-  ASSERT_EQ(kKvoResultSuccess, RunUpdateOnOpenHandle(CarriedContainer()));
+  ASSERT_EQ(kKvoResultSuccess, RunUpdateOnOpenHandle(tarvik_test::kCarriedContainer));
   ASSERT_FALSE(events_.empty());
   EXPECT_EQ(kKvoUpdateEventTypeBeginResume, events_.front().type);
   EXPECT_EQ(kKvoUpdateEventTypeSuccess, events_.back().type);
@@ -209,7 +216,7 @@ TEST_F(UpdateTest, ListsTheSevenPathsOfTheCarriedContainer) {
   KvoUpdatePathStructType* list = nullptr;
   size_t count = 0;
   ASSERT_EQ(kKvoResultSuccess,
-            KvoUpdateGetUpdatePath(0, CarriedContainer().c_str(), &list, &count));
+            KvoUpdateGetUpdatePath(0, tarvik_test::kCarriedContainer, &list, &count));
   ASSERT_NE(nullptr, list);
   ASSERT_EQ(7u, count);
   const char* const currents[] = {"P*", "R1*", "R2*", "R3*", "R4*", "R5A/1", "R5C/1"};
@@ -224,7 +231,7 @@ TEST_F(UpdateTest, ListsTheSevenPathsOfTheCarriedContainer) {
   EXPECT_EQ(nullptr, list);
   EXPECT_EQ(0u, count);
   EXPECT_EQ(kKvoResultGeneralErrorInvalidParameter,
-            KvoUpdateGetUpdatePath(0, CarriedContainer().c_str(), nullptr, &count));
+            KvoUpdateGetUpdatePath(0, tarvik_test::kCarriedContainer, nullptr, &count));
   // The container is not left loaded.
   EXPECT_EQ(kKvoResultUpdateErrorFailedToLoadDLL, KvoUpdateAllowBegin(0, true));
 }

@@ -18,17 +18,9 @@
 #include "kvo/tests/device_sim_fixture.h"
 #include "tarvik_sim/module.h"
 #include "tarvik_sim/profile.h"
+#include "testing/paths.h"
 
 namespace kvo_test {
-
-inline std::string CarriedContainer() {
-  return std::string(TARVIK_LIB_DIR) + "/libupdate_container.dll";
-}
-
-// Confirm interaction; packages TEST_PACKAGE_100/200/700.ZIP; R3... and R4... to R5E/1.
-inline std::string ConfirmContainer() {
-  return std::string(TARVIK_LIB_DIR) + "/libupdate_container_confirm.dll";
-}
 
 struct RecordedEvent {
   KvoUpdateEventType type;

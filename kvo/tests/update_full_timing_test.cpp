@@ -27,7 +27,7 @@ TEST_F(UpdateFullTimingTest, WholeUpdateWithoutShortenedWaits) {
   // It also reports its self-restart long enough before going away for that line to be read, so
   // the engine follows the restart it was told of instead of finding the module gone.
   profile.self_restart_ms = 1500;
-  ASSERT_EQ(kKvoResultSuccess, RunUpdate(profile, CarriedContainer()));
+  ASSERT_EQ(kKvoResultSuccess, RunUpdate(profile, tarvik_test::kCarriedContainer));
   const std::vector<KvoUpdateEventType> expected = {
       kKvoUpdateEventTypeBegin, kKvoUpdateEventTypeReceivedUpdatePackages,
       kKvoUpdateEventTypeInstalling, kKvoUpdateEventTypeRestartNotified,

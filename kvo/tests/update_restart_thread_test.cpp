@@ -29,14 +29,16 @@ TEST_F(UpdateTest, ModuleDroppingItsPortBeforeTheEngineClosesItStillCompletes) {
     module_.Unplug();
     LetTheReceiveThreadNotice();
   };
-  ASSERT_EQ(kKvoResultSuccess, RunUpdate(tarvik_sim::DefaultProfile(), CarriedContainer()));
+  ASSERT_EQ(kKvoResultSuccess,
+            RunUpdate(tarvik_sim::DefaultProfile(), tarvik_test::kCarriedContainer));
   EXPECT_EQ(kKvoUpdateEventTypeSuccess, events_.back().type);
   EXPECT_EQ("R5E/1", module_.CurrentProfile().Get("Config. Set Revision"));
   // The listener is gone after the run: registering it must find a free table again, and a second
   // update on the same handle works.
   events_.clear();
   hooks_.clear();
-  EXPECT_EQ(kKvoResultUpdateErrorNoUpdateNeeded, RunUpdateOnOpenHandle(CarriedContainer()));
+  EXPECT_EQ(kKvoResultUpdateErrorNoUpdateNeeded,
+            RunUpdateOnOpenHandle(tarvik_test::kCarriedContainer));
 }
 
 // A module lost while the engine waits for news: the application hears of the loss, the engine
@@ -55,7 +57,7 @@ TEST_F(UpdateTest, DeviceLostWhileWaitingIsReopenedAndFollowedToTheEnd) {
       module_.Unplug();
     });
   };
-  const KvoResult result = RunUpdate(profile, CarriedContainer());
+  const KvoResult result = RunUpdate(profile, tarvik_test::kCarriedContainer);
   if (unplug.joinable()) unplug.join();
   ASSERT_EQ(kKvoResultSuccess, result);
   const std::vector<E> steps = Steps();
@@ -72,7 +74,7 @@ TEST_F(UpdateTest, DeviceLostWhileWaitingIsReopenedAndFollowedToTheEnd) {
 TEST_F(UpdateTest, StateLinesArrivingDuringAnActionAreNotLost) {
   tarvik_sim::Profile profile = tarvik_sim::DefaultProfile();
   profile.install_ms = 50;  // 3 and 5 follow each other while the engine still sends
-  ASSERT_EQ(kKvoResultSuccess, RunUpdate(profile, CarriedContainer()));
+  ASSERT_EQ(kKvoResultSuccess, RunUpdate(profile, tarvik_test::kCarriedContainer));
   EXPECT_EQ(kKvoUpdateEventTypeSuccess, events_.back().type);
 }
 

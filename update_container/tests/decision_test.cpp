@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "testing/paths.h"
 #include "update_container/tests/support/container_library.h"
 
 namespace {
@@ -40,7 +41,7 @@ class DecisionTest : public ::testing::Test {
                    {"Upgrade State", "1"}});
   }
 
-  ContainerLibrary uc{uc_test::CarriedContainerPath()};
+  ContainerLibrary uc{tarvik_test::kCarriedContainer};
 };
 
 TEST_F(DecisionTest, ExportsExactlyTheInterface) {

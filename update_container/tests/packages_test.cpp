@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "testing/paths.h"
 #include "update_container/tests/support/container_library.h"
 #include "update_container/tools/package_bytes.h"
 
@@ -69,7 +70,7 @@ class PackagesTest : public ::testing::Test {
     EXPECT_EQ(0u, item.size);
   }
 
-  ContainerLibrary uc{uc_test::CarriedContainerPath()};
+  ContainerLibrary uc{tarvik_test::kCarriedContainer};
 };
 
 TEST_F(PackagesTest, RequestedPackagesInRequestOrder) {
@@ -183,16 +184,16 @@ TEST(ContainerLifetimeTest, AFreshLoadStartsAFreshList) {
   size_t size = 0;
   size_t total = 0;
   {
-    ContainerLibrary first(uc_test::CarriedContainerPath());
+    ContainerLibrary first(tarvik_test::kCarriedContainer);
     ASSERT_TRUE(first.ok()) << first.error();
     ASSERT_EQ(kUcUpdateSuccess, first.GetTotalSizeOfUpdate(full.c_str(), &total));
-    ContainerLibrary again(uc_test::CarriedContainerPath());
+    ContainerLibrary again(tarvik_test::kCarriedContainer);
     ASSERT_TRUE(again.ok());
     // Loaded twice is still one library with one list.
     EXPECT_EQ(kUcUpdateError, again.GetTotalSizeOfUpdate(one.c_str(), &total));
     EXPECT_EQ(kUcUpdateSuccess, again.GetNextUpdateItem(&data, &size));
   }
-  ContainerLibrary fresh(uc_test::CarriedContainerPath());
+  ContainerLibrary fresh(tarvik_test::kCarriedContainer);
   ASSERT_TRUE(fresh.ok());
   EXPECT_EQ(kUcUpdateDone, fresh.GetNextUpdateItem(&data, &size));
   EXPECT_EQ(kUcUpdateSuccess, fresh.GetTotalSizeOfUpdate(one.c_str(), &total));
@@ -294,7 +295,7 @@ TEST_F(PackagesTest, UpgradePathsAreTheMatrix) {
 
 // The small container built from other tables by the same build function.
 TEST(ConfirmContainerTest, OtherTablesSameLogic) {
-  ContainerLibrary uc(uc_test::ConfirmContainerPath());
+  ContainerLibrary uc(tarvik_test::kConfirmContainer);
   ASSERT_TRUE(uc.ok()) << uc.error();
   UcRevision revision = {};
   uc.GetRevision(&revision);

@@ -50,14 +50,6 @@ bool ContainerLibrary::Exports(const char* name) {
   return dso_ != nullptr && apr_dso_sym(&symbol, dso_, name) == APR_SUCCESS;
 }
 
-std::string CarriedContainerPath() {
-  return std::string(TARVIK_LIB_DIR) + "/libupdate_container.dll";
-}
-
-std::string ConfirmContainerPath() {
-  return std::string(TARVIK_LIB_DIR) + "/libupdate_container_confirm.dll";
-}
-
 std::vector<LogLine>& Logged() {
   static std::vector<LogLine> lines;
   return lines;

@@ -48,10 +48,6 @@ class ContainerLibrary {
   std::string error_;
 };
 
-// Paths of the containers this build makes.
-std::string CarriedContainerPath();
-std::string ConfirmContainerPath();
-
 // A captured log line of the container.
 struct LogLine {
   std::string sender;
