@@ -7,6 +7,7 @@
 #include "simulator/tests/support/running_module.h"
 #include "tarvik_sim/module.h"
 #include "tarvik_sim/profile.h"
+#include "testing/files.h"
 
 namespace {
 
@@ -14,16 +15,9 @@ using tarvik_sim::Profile;
 using tarvik_sim::SimState;
 using tarvik_sim_test::RunningModule;
 
+// The answer's lines without the empty ones.
 std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find("\r\n", start);
-    if (end == std::string::npos) end = text.size();
-    if (end > start) lines.push_back(text.substr(start, end - start));
-    start = end + 2;
-  }
-  return lines;
+  return tarvik_test::SplitLines(text, "\r\n", false);
 }
 
 class AtEngineTest : public ::testing::Test {

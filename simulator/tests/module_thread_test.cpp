@@ -9,6 +9,7 @@
 #include "simulator/tests/support/running_module.h"
 #include "tarvik_sim/control.h"
 #include "tarvik_sim/module.h"
+#include "testing/files.h"
 
 namespace {
 
@@ -90,7 +91,7 @@ TEST(ModuleThreadTest, ApiCallsFromManyThreadsWhileAHostTalks) {
 }
 
 TEST(ModuleThreadTest, TwoModulesInOneDirectoryAnswerIndependently) {
-  tarvik_sim_test::TempDir dir;
+  tarvik_test::TempDir dir;
   tarvik_sim::Module first;
   tarvik_sim::Module second;
   tarvik_sim::ModuleOptions options;

@@ -3,23 +3,22 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <string>
 
-#include "simulator/tests/support/raw_client.h"
+#include "testing/files.h"
 
 namespace {
 
 using tarvik_sim::Profile;
 
-std::string WriteFile(const tarvik_sim_test::TempDir& dir, const std::string& text) {
-  std::string path = dir.path() + "/profile.txt";
-  std::ofstream(path) << text;
+std::string WriteFile(const tarvik_test::TempDir& dir, const std::string& text) {
+  const std::string path = dir.File("profile.txt");
+  tarvik_test::WriteFile(path, text);
   return path;
 }
 
 TEST(ProfileTest, FileSettingsApplyInOrder) {
-  tarvik_sim_test::TempDir dir;
+  tarvik_test::TempDir dir;
   const std::string path = WriteFile(dir,
                                      "# a Brem module with a locked SIM\n"
                                      "preset = brem\n"
@@ -80,7 +79,7 @@ TEST(ProfileTest, BadSettingsAreRefusedWithTheirLine) {
       {"answer = AT+CIMI\n", "COMMAND => TEXT"},
   };
   for (const auto& item : cases) {
-    tarvik_sim_test::TempDir dir;
+    tarvik_test::TempDir dir;
     Profile profile = tarvik_sim::DefaultProfile();
     std::string error;
     EXPECT_FALSE(tarvik_sim::LoadProfileFile(WriteFile(dir, item.text), &profile, &error))
@@ -99,7 +98,7 @@ TEST(ProfileTest, SavedUpdateStateReadsBack) {
   saved.Set("Config. Set Revision", "R5E/1");
   saved.target_revision = "R5E/1";
   saved.received_packages = {"ZNL5504429_1_R1D_networklist", "OTHER"};
-  tarvik_sim_test::TempDir dir;
+  tarvik_test::TempDir dir;
   Profile loaded = tarvik_sim::DefaultProfile();
   std::string error;
   ASSERT_TRUE(tarvik_sim::LoadProfileFile(WriteFile(dir, tarvik_sim::SaveUpdateState(saved)),

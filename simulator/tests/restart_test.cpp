@@ -10,6 +10,7 @@
 
 #include "simulator/tests/support/running_module.h"
 #include "tarvik_sim/module.h"
+#include "testing/files.h"
 
 namespace {
 
@@ -22,11 +23,6 @@ std::string LinkTarget(const std::string& link) {
   ssize_t length = readlink(link.c_str(), target, sizeof target - 1);
   if (length < 0) return std::string();
   return std::string(target, static_cast<size_t>(length));
-}
-
-bool Exists(const std::string& path) {
-  struct stat info;
-  return lstat(path.c_str(), &info) == 0;
 }
 
 Profile QuickProfile() {
@@ -52,7 +48,7 @@ TEST(RestartTest, ResetHangsUpAndComesBackOnANewPseudoTerminal) {
   // The host's side fails: hang-up or end of file, never just silence.
   EXPECT_TRUE(sim.client.WaitHangUp(2000));
   ASSERT_TRUE(sim.module.WaitAway(2000));
-  EXPECT_FALSE(Exists(link)) << "the link stays while the module is away";
+  EXPECT_FALSE(tarvik_test::FileExists(link)) << "the link stays while the module is away";
   EXPECT_EQ(sim.module.AtPortPath(), "");
   EXPECT_EQ(sim.module.RestartCount(), 1);
 
@@ -61,7 +57,7 @@ TEST(RestartTest, ResetHangsUpAndComesBackOnANewPseudoTerminal) {
   const std::string new_target = LinkTarget(link);
   EXPECT_FALSE(new_target.empty());
   EXPECT_NE(new_target, old_target);
-  EXPECT_FALSE(Exists(old_target)) << "the old name must not come back";
+  EXPECT_FALSE(tarvik_test::FileExists(old_target)) << "the old name must not come back";
   sim.client.Close();  // now the old number is free on the host side, and still not reused
   RawClient again;
   ASSERT_TRUE(again.Open(link));
@@ -102,7 +98,7 @@ TEST(RestartTest, UnplugForGoodUntilPlugged) {
   sim.module.Unplug(false);
   EXPECT_TRUE(sim.client.WaitHangUp(2000));
   EXPECT_FALSE(sim.module.WaitPresent(800));
-  EXPECT_FALSE(Exists(sim.module.AtLinkPath()));
+  EXPECT_FALSE(tarvik_test::FileExists(sim.module.AtLinkPath()));
   sim.module.Plug();
   ASSERT_TRUE(sim.module.WaitPresent(2000));
   ASSERT_TRUE(sim.Reopen());
@@ -125,7 +121,7 @@ TEST(RestartTest, StateAndProfileSurviveARestart) {
 }
 
 TEST(RestartTest, StopRemovesLinksAndStartFailsWithoutMapDirectory) {
-  tarvik_sim_test::TempDir dir;
+  tarvik_test::TempDir dir;
   std::string at_link;
   {
     tarvik_sim::Module module;
@@ -134,10 +130,10 @@ TEST(RestartTest, StopRemovesLinksAndStartFailsWithoutMapDirectory) {
     std::string error;
     ASSERT_TRUE(module.Start(QuickProfile(), options, &error)) << error;
     at_link = module.AtLinkPath();
-    EXPECT_TRUE(Exists(at_link));
+    EXPECT_TRUE(tarvik_test::FileExists(at_link));
     EXPECT_FALSE(module.Start(QuickProfile(), options, &error));  // already running
     module.Stop();
-    EXPECT_FALSE(Exists(at_link));
+    EXPECT_FALSE(tarvik_test::FileExists(at_link));
     module.Stop();  // twice is harmless
   }
   tarvik_sim::Module module;

@@ -77,7 +77,7 @@ class SecureFrameTest : public ::testing::Test {
 
 TEST_F(SecureFrameTest, DataInPacketsIsAcknowledgedThenTheModuleReturnsToAtMode) {
   StartWith(tarvik_sim::BremProfile());
-  const std::string data = tarvik_sim_test::Payload(32769);
+  const std::string data = tarvik_test::TcRequestPayload(32769);
   EXPECT_EQ(Send(data), 0);
   EXPECT_TRUE(BackInAtMode());
   std::vector<std::string> packets;
@@ -90,7 +90,7 @@ TEST_F(SecureFrameTest, DataInPacketsIsAcknowledgedThenTheModuleReturnsToAtMode)
 
 TEST_F(SecureFrameTest, FullLastPacketOrNoDataEndsAfterAQuietSpell) {
   StartWith(tarvik_sim::BremProfile());
-  EXPECT_EQ(Send(tarvik_sim_test::Payload(32768)), 0);
+  EXPECT_EQ(Send(tarvik_test::TcRequestPayload(32768)), 0);
   EXPECT_TRUE(BackInAtMode());
   EXPECT_EQ(Send(""), 0);
   EXPECT_TRUE(BackInAtMode());
@@ -112,7 +112,7 @@ TEST_F(SecureFrameTest, Faults) {
   EXPECT_TRUE(BackInAtMode());
   sim_.module.SetFaults(tarvik_sim::Faults());
   SetFault("sf_ack_result", "2");
-  EXPECT_EQ(Send(tarvik_sim_test::Payload(40000)), 2);
+  EXPECT_EQ(Send(tarvik_test::TcRequestPayload(40000)), 2);
   EXPECT_EQ(sim_.client.ReadFor(1500), "");  // it gives up without a final answer
   EXPECT_EQ(sim_.client.Command("AT"), "\r\nOK\r\n");
   sim_.module.SetFaults(tarvik_sim::Faults());
@@ -159,7 +159,7 @@ TEST_F(SecureFrameTest, ItpAssignmentOverTheTransparentChannel) {
   profile.restart_away_ms = 200;
   StartWith(profile);
   ASSERT_TRUE(tarvik_sim_test::OpenChannel(&sim_.client));
-  std::string payload = tarvik_sim_test::Payload(64) + "ITP-SWITCH";
+  std::string payload = tarvik_test::TcRequestPayload(64) + "ITP-SWITCH";
   EXPECT_TRUE(tarvik_sim_test::SendPayload(&sim_.client, 1, payload).complete);
   ASSERT_TRUE(tarvik_sim_test::CloseChannel(&sim_.client));
   sim_.module.Restart();

@@ -14,15 +14,15 @@ using tarvik_sim::Faults;
 using tarvik_sim::Profile;
 using tarvik_sim::TranscriptEntry;
 using tarvik_sim_test::CloseChannel;
-using tarvik_sim_test::ControlFrame;
-using tarvik_sim_test::Datagram;
 using tarvik_sim_test::OpenChannel;
-using tarvik_sim_test::ParseAck;
-using tarvik_sim_test::Payload;
 using tarvik_sim_test::RunningModule;
 using tarvik_sim_test::SendPayload;
-using tarvik_sim_test::TcAck;
 using tarvik_sim_test::TcExchange;
+using tarvik_test::ParseTcAck;
+using tarvik_test::TcAckFields;
+using tarvik_test::TcControlFrame;
+using tarvik_test::TcDatagram;
+using tarvik_test::TcRequestPayload;
 
 class TransparentChannelTest : public ::testing::Test {
  protected:
@@ -54,11 +54,11 @@ class TransparentChannelTest : public ::testing::Test {
 
 TEST_F(TransparentChannelTest, TwoDatagramPayloadIsAcknowledgedAnsweredAndClosed) {
   Open();
-  TcExchange exchange = SendPayload(&sim_.client, 7, Payload(65536, 0x1234));
+  TcExchange exchange = SendPayload(&sim_.client, 7, TcRequestPayload(65536, 0x1234));
   ASSERT_TRUE(exchange.complete);
   ASSERT_EQ(exchange.acks.size(), 2u);
   for (size_t i = 0; i < 2; ++i) {
-    const TcAck& ack = exchange.acks[i];
+    const TcAckFields& ack = exchange.acks[i];
     EXPECT_EQ(ack.version, 2);
     EXPECT_EQ(ack.type, 3);
     EXPECT_EQ(ack.protocol, 3);
@@ -85,7 +85,8 @@ TEST_F(TransparentChannelTest, TwoDatagramPayloadIsAcknowledgedAnsweredAndClosed
 TEST_F(TransparentChannelTest, PayloadsOfOneDatagramAndSeveralSessions) {
   Open();
   for (uint16_t session = 1; session <= 3; ++session) {
-    TcExchange exchange = SendPayload(&sim_.client, session, Payload(session == 1 ? 65535 : 20));
+    TcExchange exchange =
+        SendPayload(&sim_.client, session, TcRequestPayload(session == 1 ? 65535 : 20));
     ASSERT_TRUE(exchange.complete) << session;
     ASSERT_EQ(exchange.acks.size(), 1u);
     EXPECT_EQ(exchange.acks[0].sequence, 0);
@@ -96,23 +97,23 @@ TEST_F(TransparentChannelTest, PayloadsOfOneDatagramAndSeveralSessions) {
 
 TEST_F(TransparentChannelTest, SequenceAndProtocolErrorsAreNegativelyAcknowledged) {
   Open();
-  ASSERT_TRUE(sim_.client.Write(Datagram(4, 2, "abcd")));
+  ASSERT_TRUE(sim_.client.Write(TcDatagram(4, 2, "abcd")));
   std::string raw;
   ASSERT_TRUE(sim_.client.Take(10, 2000, &raw));
-  EXPECT_EQ(ParseAck(raw).result, 0);
-  ASSERT_TRUE(sim_.client.Write(Datagram(4, 2, "abcd")));  // the same number again
+  EXPECT_EQ(ParseTcAck(raw).result, 0);
+  ASSERT_TRUE(sim_.client.Write(TcDatagram(4, 2, "abcd")));  // the same number again
   ASSERT_TRUE(sim_.client.Take(10, 2000, &raw));
-  EXPECT_EQ(ParseAck(raw).result, 2);
-  ASSERT_TRUE(sim_.client.Write(Datagram(5, 0, "abcd", 2, 2)));  // AT protocol: not taken here
+  EXPECT_EQ(ParseTcAck(raw).result, 2);
+  ASSERT_TRUE(sim_.client.Write(TcDatagram(5, 0, "abcd", 2, 2)));  // AT protocol: not taken here
   ASSERT_TRUE(sim_.client.Take(10, 2000, &raw));
-  EXPECT_EQ(ParseAck(raw).result, 1);
-  EXPECT_EQ(ParseAck(raw).protocol, 2);
+  EXPECT_EQ(ParseTcAck(raw).result, 1);
+  EXPECT_EQ(ParseTcAck(raw).protocol, 2);
   ExpectBackInAtMode();
 }
 
 TEST_F(TransparentChannelTest, CloseWithAnotherVersionIsRefusedButLeavesTheChannel) {
   Open();
-  ASSERT_TRUE(sim_.client.Write(ControlFrame(0, 3)));
+  ASSERT_TRUE(sim_.client.Write(TcControlFrame(0, 3)));
   std::string reply;
   ASSERT_TRUE(sim_.client.Take(6, 2000, &reply));
   EXPECT_EQ(reply, std::string("\x02\x01\x00\x00\x01\x00", 6));
@@ -124,7 +125,7 @@ TEST_F(TransparentChannelTest, NegativeAcknowledgementFault) {
   SetFault("tc_nack_datagram", "2");
   SetFault("tc_nack_result", "2");
   Open();
-  TcExchange exchange = SendPayload(&sim_.client, 1, Payload(3 * 65535));
+  TcExchange exchange = SendPayload(&sim_.client, 1, TcRequestPayload(3 * 65535));
   EXPECT_FALSE(exchange.complete);
   ASSERT_EQ(exchange.acks.size(), 2u);
   EXPECT_EQ(exchange.acks[0].result, 0);
@@ -136,16 +137,16 @@ TEST_F(TransparentChannelTest, WrongVersionAndSessionFaults) {
   SetFault("tc_bad_version_datagram", "1");
   SetFault("tc_bad_session_datagram", "2");
   Open();
-  TcExchange first = SendPayload(&sim_.client, 9, Payload(100));
+  TcExchange first = SendPayload(&sim_.client, 9, TcRequestPayload(100));
   ASSERT_EQ(first.acks.size(), 1u);
   EXPECT_NE(first.acks[0].version, 2);
   EXPECT_EQ(first.acks[0].session, 9);
-  TcExchange second = SendPayload(&sim_.client, 10, Payload(100));
+  TcExchange second = SendPayload(&sim_.client, 10, TcRequestPayload(100));
   ASSERT_EQ(second.acks.size(), 1u);
   EXPECT_EQ(second.acks[0].version, 2);
   EXPECT_NE(second.acks[0].session, 10);
   // Each fault fires once.
-  TcExchange third = SendPayload(&sim_.client, 11, Payload(100));
+  TcExchange third = SendPayload(&sim_.client, 11, TcRequestPayload(100));
   EXPECT_TRUE(third.complete);
   ExpectBackInAtMode();
 }
@@ -153,7 +154,7 @@ TEST_F(TransparentChannelTest, WrongVersionAndSessionFaults) {
 TEST_F(TransparentChannelTest, MissingAcknowledgementFault) {
   SetFault("tc_no_ack_datagram", "1");
   Open();
-  ASSERT_TRUE(sim_.client.Write(Datagram(1, 0, Payload(50))));
+  ASSERT_TRUE(sim_.client.Write(TcDatagram(1, 0, TcRequestPayload(50))));
   EXPECT_EQ(sim_.client.ReadFor(400), "");
   sim_.client.Buffer().clear();
   ExpectBackInAtMode();
@@ -164,7 +165,7 @@ TEST_F(TransparentChannelTest, SplitFramesFault) {
   SetFault("split_pause_ms", "20");
   Open();
   sim_.module.ClearTranscript();
-  TcExchange exchange = SendPayload(&sim_.client, 1, Payload(30));
+  TcExchange exchange = SendPayload(&sim_.client, 1, TcRequestPayload(30));
   ASSERT_TRUE(exchange.complete);
   size_t writes = 0;
   for (const TranscriptEntry& entry : sim_.module.Transcript()) {
@@ -180,7 +181,7 @@ TEST_F(TransparentChannelTest, SplitFramesFault) {
 TEST_F(TransparentChannelTest, AnswerResultFault) {
   SetFault("tc_answer_result", "255");
   Open();
-  TcExchange exchange = SendPayload(&sim_.client, 1, Payload(30));
+  TcExchange exchange = SendPayload(&sim_.client, 1, TcRequestPayload(30));
   ASSERT_TRUE(exchange.complete);
   EXPECT_EQ(exchange.answer.result, 255);
   ExpectBackInAtMode();
@@ -189,7 +190,7 @@ TEST_F(TransparentChannelTest, AnswerResultFault) {
 TEST_F(TransparentChannelTest, UnplugInTheMiddleOfAPayload) {
   SetFault("tc_unplug_after_payload_bytes", "70000");
   Open();
-  TcExchange exchange = SendPayload(&sim_.client, 1, Payload(200000));
+  TcExchange exchange = SendPayload(&sim_.client, 1, TcRequestPayload(200000));
   EXPECT_FALSE(exchange.complete);
   EXPECT_LE(exchange.acks.size(), 1u);
   EXPECT_TRUE(sim_.client.WaitHangUp(2000));
@@ -200,7 +201,7 @@ TEST_F(TransparentChannelTest, UnplugInTheMiddleOfAPayload) {
 
 TEST_F(TransparentChannelTest, StaleHalfFrameIsDroppedSoACloseStillWorks) {
   Open();
-  ASSERT_TRUE(sim_.client.Write(Datagram(1, 0, "abcdef").substr(0, 7)));
+  ASSERT_TRUE(sim_.client.Write(TcDatagram(1, 0, "abcdef").substr(0, 7)));
   EXPECT_EQ(sim_.client.ReadFor(2300), "");
   ExpectBackInAtMode();
 }

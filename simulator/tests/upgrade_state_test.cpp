@@ -16,7 +16,6 @@ namespace {
 using tarvik_sim::Profile;
 using tarvik_sim_test::CloseChannel;
 using tarvik_sim_test::OpenChannel;
-using tarvik_sim_test::Payload;
 using tarvik_sim_test::RunningModule;
 using tarvik_sim_test::SendPayload;
 using tarvik_sim_test::TcExchange;
@@ -62,7 +61,8 @@ class UpgradeStateTest : public ::testing::Test {
   int Transfer(size_t length) {
     if (!OpenChannel(&sim_.client)) return -1;
     ++session_;
-    TcExchange exchange = SendPayload(&sim_.client, session_, Payload(length, session_), 10000);
+    TcExchange exchange =
+        SendPayload(&sim_.client, session_, tarvik_test::TcRequestPayload(length, session_), 10000);
     if (!exchange.complete || !CloseChannel(&sim_.client)) return -1;
     return exchange.answer.result;
   }
@@ -173,7 +173,7 @@ TEST_F(UpgradeStateTest, ARestartWhileInstallingCompletesTheInstallation) {
 }
 
 TEST_F(UpgradeStateTest, StateFileLetsTheNextRunResume) {
-  const std::string state_file = sim_.dir.path() + "/module.state";
+  const std::string state_file = sim_.map.dir() + "/module.state";
   tarvik_sim::ModuleOptions options;
   options.state_file = state_file;
   StartWith(SmallUpdate(), options);

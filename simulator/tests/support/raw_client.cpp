@@ -3,7 +3,6 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
-#include <stdlib.h>
 #include <string.h>
 #include <termios.h>
 #include <unistd.h>
@@ -146,19 +145,6 @@ bool RawClient::WaitHangUp(int timeout_ms) {
     ReadSome(static_cast<int>(left));
   }
   return true;
-}
-
-TempDir::TempDir() {
-  char pattern[] = "/tmp/tarvik-sim-test-XXXXXX";
-  const char* made = mkdtemp(pattern);
-  path_ = made != nullptr ? made : "";
-}
-
-TempDir::~TempDir() {
-  if (path_.empty()) return;
-  std::string command = "rm -rf '" + path_ + "'";
-  int ignored = system(command.c_str());
-  (void)ignored;
 }
 
 }  // namespace tarvik_sim_test

@@ -46,17 +46,6 @@ class RawClient {
   std::string buffer_;
 };
 
-// A fresh temporary directory, removed with its contents by the destructor.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
-
 // Final answer present in `text`?
 bool HasFinalResult(const std::string& text);
 

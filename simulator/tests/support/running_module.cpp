@@ -1,14 +1,10 @@
 #include "simulator/tests/support/running_module.h"
 
-#include <chrono>
-#include <thread>
-
 namespace tarvik_sim_test {
 
 bool RunningModule::Start(const tarvik_sim::Profile& profile, std::string* error,
                           tarvik_sim::ModuleOptions options) {
-  options.map_dir = dir.path();
-  if (!module.Start(profile, options, error)) return false;
+  if (!map.Start(&module, profile, options, error)) return false;
   if (!client.Open(module.AtLinkPath())) {
     *error = "cannot open " + module.AtLinkPath();
     return false;

@@ -1,5 +1,5 @@
-// Host side of the transparent channel for tests of the simulated module, written from the frame
-// formats on the wire (little-endian fields).
+// Host side of the transparent channel for tests of the simulated module: a whole payload sent and
+// answered, and the channel opened and closed, over a raw client (frames from testing/tc_frames.h).
 #ifndef TARVIK_SIM_TESTS_SUPPORT_TC_CLIENT_H_
 #define TARVIK_SIM_TESTS_SUPPORT_TC_CLIENT_H_
 
@@ -8,17 +8,9 @@
 #include <vector>
 
 #include "simulator/tests/support/raw_client.h"
+#include "testing/tc_frames.h"
 
 namespace tarvik_sim_test {
-
-struct TcAck {
-  uint8_t version = 0;
-  uint8_t type = 0;
-  uint16_t protocol = 0;
-  uint16_t session = 0;
-  uint16_t sequence = 0;
-  uint16_t result = 0;
-};
 
 struct TcAnswer {
   uint8_t version = 0;
@@ -32,18 +24,9 @@ struct TcAnswer {
   std::string data;  // after the 12-byte answer header
 };
 
-uint16_t Le16At(const std::string& bytes, size_t at);
-std::string Datagram(uint16_t session, uint16_t sequence, const std::string& payload,
-                     uint8_t version = 2, uint16_t protocol = 3);
-std::string ControlFrame(uint16_t command = 0, uint8_t version = 2);
-TcAck ParseAck(const std::string& bytes);  // 10 bytes
-
-// A payload of `size` bytes whose first two bytes (the request id) are `request_id`.
-std::string Payload(size_t size, uint16_t request_id = 1);
-
 struct TcExchange {
   bool complete = false;  // every acknowledgement and the answer arrived
-  std::vector<TcAck> acks;
+  std::vector<tarvik_test::TcAckFields> acks;
   TcAnswer answer;
 };
 
