@@ -14,16 +14,16 @@
 #include <vector>
 
 #include "kvo.h"
+#include "testing/files.h"
 #include "updater/src/actions/posix/handle_action.h"
 #include "updater/src/actions/posix/service_manager.h"
 #include "updater/src/quarn.h"
-#include "updater/tests/support/frontend_support.h"
 
 namespace {
 
-using frontend_test::FileExists;
-using frontend_test::ReadFile;
-using frontend_test::TempDir;
+using tarvik_test::FileExists;
+using tarvik_test::ReadFile;
+using tarvik_test::TempDir;
 
 const char kContainer[] = "libupdate_container.dll";
 

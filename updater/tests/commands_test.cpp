@@ -15,17 +15,19 @@
 #include "kvo.h"
 #include "tarvik_sim/module.h"
 #include "tarvik_sim/profile.h"
+#include "testing/files.h"
+#include "testing/module_map.h"
 #include "updater/src/quarn.h"
 #include "updater/tests/support/frontend_support.h"
 
 namespace {
 
 using frontend_test::ConsoleCapture;
-using frontend_test::FileExists;
-using frontend_test::ModuleMap;
-using frontend_test::ReadFile;
-using frontend_test::TempDir;
-using frontend_test::WriteFile;
+using tarvik_test::FileExists;
+using tarvik_test::ModuleMap;
+using tarvik_test::ReadFile;
+using tarvik_test::TempDir;
+using tarvik_test::WriteFile;
 
 const char kBanner[] = "Welcome to the Tarvik Module Updater (ZNT 402 1188/01 R5E08)\r\n";
 const char kGeneralUsageStart[] = "\n\rUsage: prog [options] cmd [cmd_params]\n\r";
@@ -327,10 +329,8 @@ TEST_F(CommandInterfaceTest, DevInfoOnAnUnknownPlatformShowsNeitherPlatformGroup
   const tarvik_sim::Profile calt = TestProfile();
   tarvik_sim::Module* module = AddModule(calt);
   ASSERT_NE(module, nullptr);
-  KvoDeviceOpenParameters parameters;
-  memset(&parameters, 0, sizeof(parameters));
-  strcpy(parameters.device_name, module->AtPortPath().c_str());
-  parameters.baud = 115200;
+  KvoDeviceOpenParameters parameters =
+      tarvik_test::OpenParameters<KvoDeviceOpenParameters>(module->AtPortPath());
   KvoDeviceHandle opened = kNoHandle;
   ASSERT_EQ(KvoDeviceOpen(&parameters, &opened), kKvoResultSuccess);
 
@@ -491,10 +491,8 @@ TEST_F(CommandInterfaceTest, PinOptionUnlocksTheSimOrReportsTheFailure) {
 TEST_F(CommandInterfaceTest, LockTextFollowsEveryPinState) {
   tarvik_sim::Module* module = AddModule(TestProfile());
   ASSERT_NE(module, nullptr);
-  KvoDeviceOpenParameters parameters;
-  memset(&parameters, 0, sizeof(parameters));
-  strcpy(parameters.device_name, module->AtPortPath().c_str());
-  parameters.baud = 115200;
+  KvoDeviceOpenParameters parameters =
+      tarvik_test::OpenParameters<KvoDeviceOpenParameters>(module->AtPortPath());
   ASSERT_EQ(KvoDeviceOpen(&parameters, &handle), kKvoResultSuccess);
   memset(pin_code, 0, sizeof(pin_code));
 
@@ -656,19 +654,9 @@ TEST_F(CommandInterfaceTest, ConfWithALockedSimShowsTheStateAndSucceedsWithoutCo
 
 // --- test report ------------------------------------------------------------------------------
 
+// The report's lines end in "\n\r", as the console's do.
 std::vector<std::string> ReportLines(const std::string& text) {
-  std::vector<std::string> lines;
-  size_t start = 0;
-  while (start < text.size()) {
-    const size_t end = text.find("\n\r", start);
-    if (end == std::string::npos) {
-      lines.push_back(text.substr(start));
-      break;
-    }
-    lines.push_back(text.substr(start, end - start));
-    start = end + 2;
-  }
-  return lines;
+  return tarvik_test::SplitLines(text, "\n\r");
 }
 
 TEST_F(CommandInterfaceTest, TestReportIsAppendedAfterEachRun) {

@@ -6,19 +6,21 @@
 #include <string>
 #include <vector>
 
-#include "updater/tests/support/frontend_support.h"
+#include "testing/files.h"
+#include "testing/module_map.h"
+#include "testing/paths.h"
+#include "testing/process.h"
 
 namespace {
 
-using frontend_test::FileExists;
-using frontend_test::ModuleMap;
-using frontend_test::ProcessResult;
-using frontend_test::ReadFile;
-using frontend_test::RunProcess;
-using frontend_test::TempDir;
-using frontend_test::WriteFile;
+using tarvik_test::FileExists;
+using tarvik_test::ModuleMap;
+using tarvik_test::ProcessResult;
+using tarvik_test::ReadFile;
+using tarvik_test::RunProcess;
+using tarvik_test::TempDir;
+using tarvik_test::WriteFile;
 
-const char kProgram[] = TARVIK_BIN_DIR "/dralmoor";
 const char kContainer[] = "libupdate_container.dll";
 const char kBanner[] = "Welcome to the Tarvik Module Updater (ZNT 402 1188/01 R5E08)\r\n";
 const char kEnterPrompt[] = "\r\n\nPress the enter key to close this window.\r\n";
@@ -40,7 +42,7 @@ class DralmoorTest : public ::testing::Test {
   }
 
   ProcessResult Run(const std::vector<std::string>& words, const std::string& input = "\n") {
-    std::vector<std::string> argv = {kProgram};
+    std::vector<std::string> argv = {tarvik_test::kProgram};
     argv.insert(argv.end(), words.begin(), words.end());
     return RunProcess(argv,
                       {"TARVIK_DEVICE_MAP=" + map_.dir(), "TARVIK_SERVICE_SCRIPT=" + script_,
@@ -51,14 +53,8 @@ class DralmoorTest : public ::testing::Test {
   // The requests the service got, in order: "stop" and "start" lines of its record.
   std::vector<std::string> ServiceRequests() const {
     std::vector<std::string> requests;
-    const std::string text = ReadFile(record_);
-    size_t start = 0;
-    while (start < text.size()) {
-      size_t end = text.find('\n', start);
-      if (end == std::string::npos) end = text.size();
-      const std::string line = text.substr(start, end - start);
+    for (const std::string& line : tarvik_test::SplitLines(ReadFile(record_), "\n")) {
       if (line == "stop" || line == "start") requests.push_back(line);
-      start = end + 1;
     }
     return requests;
   }

@@ -15,14 +15,8 @@
 // every offset of their first ten bytes; the simulated module cuts transparent-channel frames in
 // thirds only (their reassembly at every offset is a test of the channel itself).
 
-#include <errno.h>
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include <sys/stat.h>
 
 #include <atomic>
 #include <chrono>
@@ -31,19 +25,20 @@
 #include <vector>
 
 #include "tarvik_sim/profile.h"
-#include "updater/tests/support/frontend_support.h"
+#include "testing/files.h"
+#include "testing/paths.h"
+#include "testing/process.h"
+#include "testing/wait.h"
 
 namespace {
 
-using frontend_test::FileExists;
-using frontend_test::ProcessResult;
-using frontend_test::ReadFile;
-using frontend_test::RunProcess;
-using frontend_test::TempDir;
-using frontend_test::WriteFile;
+using tarvik_test::FileExists;
+using tarvik_test::ProcessResult;
+using tarvik_test::ReadFile;
+using tarvik_test::RunProcess;
+using tarvik_test::TempDir;
+using tarvik_test::WriteFile;
 
-const char kProgram[] = TARVIK_BIN_DIR "/dralmoor";
-const char kSimulator[] = TARVIK_BIN_DIR "/tarvik-sim";
 // A run that takes longer than this counts as hung.
 const int kRunBoundSeconds = 150;
 
@@ -136,106 +131,40 @@ class Simulator {
   Simulator(const TempDir& dir, const std::vector<std::string>& settings,
             const std::vector<std::string>& scenario)
       : socket_(dir.File("control.sock")) {
-    std::vector<std::string> argv = {
-        kSimulator,
-        "--map",
-        dir.File("map"),
-        "--state",
-        dir.File("module.state"),
-        "--log",
-        dir.File("module.log"),
-        "--control",
-        socket_,
-        "--set",
-        "packages=ZNL5504429_1_R1D_networklist,ZNT4025527_1_R1G01_FC.ZIP",
-        "--set",
-        "restart_away_ms=300"};
+    std::vector<std::string> arguments = {
+        "--state",   dir.File("module.state"),
+        "--log",     dir.File("module.log"),
+        "--control", socket_,
+        "--set",     "packages=ZNL5504429_1_R1D_networklist,ZNT4025527_1_R1G01_FC.ZIP",
+        "--set",     "restart_away_ms=300"};
     for (const std::string& setting : settings) {
       const size_t colon = setting.find(':');
-      argv.push_back(setting.substr(0, colon) == "set" ? "--set" : "--fault");
-      argv.push_back(setting.substr(colon + 1));
+      arguments.push_back(setting.substr(0, colon) == "set" ? "--set" : "--fault");
+      arguments.push_back(setting.substr(colon + 1));
     }
     if (!scenario.empty()) {
       std::string text;
       for (const std::string& line : scenario) text += line + "\n";
       WriteFile(dir.File("scenario"), text);
-      argv.push_back("--scenario");
-      argv.push_back(dir.File("scenario"));
+      arguments.push_back("--scenario");
+      arguments.push_back(dir.File("scenario"));
     }
-    std::vector<char*> pointers;
-    for (std::string& arg : argv) pointers.push_back(arg.data());
-    pointers.push_back(nullptr);
-    const std::string out = dir.File("module.out");
-    pid_ = fork();
-    if (pid_ == 0) {
-      const int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      if (fd >= 0) {
-        dup2(fd, 1);
-        dup2(fd, 2);
-      }
-      execv(pointers[0], pointers.data());
-      _exit(127);
-    }
+    process_.Start(dir.File("map"), arguments, dir.File("module.out"));
   }
-
-  ~Simulator() { Stop(); }
 
   // Waits until the control socket answers.
   bool WaitReady() {
-    for (int i = 0; i < 500; ++i) {
-      std::string reply;
-      if (Control("present?", &reply)) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
+    return tarvik_test::WaitFor([this] { return Control("present?", nullptr); }, 5000, 10);
   }
 
   // One line to the control socket; true for "OK", with the value line (if any) in *value.
   bool Control(const std::string& line, std::string* value) const {
-    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return false;
-    struct sockaddr_un address = {};
-    address.sun_family = AF_UNIX;
-    snprintf(address.sun_path, sizeof address.sun_path, "%s", socket_.c_str());
-    bool ok = false;
-    if (connect(fd, reinterpret_cast<struct sockaddr*>(&address), sizeof address) == 0) {
-      const std::string request = line + "\n";
-      if (write(fd, request.data(), request.size()) == static_cast<ssize_t>(request.size())) {
-        std::string reply;
-        char buffer[512];
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        while (reply.find("OK\n") == std::string::npos &&
-               reply.find("ERROR") == std::string::npos &&
-               std::chrono::steady_clock::now() < deadline) {
-          const ssize_t n = read(fd, buffer, sizeof buffer);
-          if (n <= 0) break;
-          reply.append(buffer, static_cast<size_t>(n));
-        }
-        const size_t ok_at = reply.rfind("OK\n");
-        ok = ok_at != std::string::npos;
-        if (ok && value != nullptr) {
-          *value = reply.substr(0, ok_at);
-          while (!value->empty() && (value->back() == '\n' || value->back() == '\r')) {
-            value->pop_back();
-          }
-        }
-      }
-    }
-    close(fd);
-    return ok;
-  }
-
-  void Stop() {
-    if (pid_ <= 0) return;
-    kill(pid_, SIGTERM);
-    int status = 0;
-    waitpid(pid_, &status, 0);
-    pid_ = -1;
+    return tarvik_test::AskControl(socket_, line, value);
   }
 
  private:
   std::string socket_;
-  pid_t pid_ = -1;
+  tarvik_test::SimulatorProcess process_;
 };
 
 // Fires a trigger's actions once its query gives the value; runs until destroyed.
@@ -290,34 +219,22 @@ class FaultMatrixTest : public ::testing::TestWithParam<Case> {
                           record + "\n");
     TempDir work;
     const std::string log = dir_.File(name + ".log");
-    run.outcome = RunProcess({kProgram, "-d", log},
+    run.outcome = RunProcess({tarvik_test::kProgram, "-d", log},
                              {"TARVIK_DEVICE_MAP=" + dir_.File("map"),
                               "TARVIK_SERVICE_SCRIPT=" + script, "TARVIK_WAIT_DIVISOR=50"},
                              work.path(), "\n\n\n", kRunBoundSeconds);
     run.container_left = FileExists(work.File("libupdate_container.dll"));
-    for (const std::string& line : Lines(ReadFile(record))) {
+    for (const std::string& line : tarvik_test::SplitLines(ReadFile(record), "\n")) {
       if (line == "stop" || line == "start") run.service_requests.push_back(line);
     }
     run.log = log;
     return run;
   }
 
-  static std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    size_t start = 0;
-    while (start < text.size()) {
-      size_t end = text.find('\n', start);
-      if (end == std::string::npos) end = text.size();
-      lines.push_back(text.substr(start, end - start));
-      start = end + 1;
-    }
-    return lines;
-  }
-
   // The last error and update lines of a run's log, to tell why a case went another way.
   static std::string LogTail(const std::string& log) {
     std::vector<std::string> picked;
-    for (const std::string& line : Lines(ReadFile(log))) {
+    for (const std::string& line : tarvik_test::SplitLines(ReadFile(log), "\n")) {
       if (line.find("KVO:Update") != std::string::npos || line.find("ERROR") != std::string::npos) {
         picked.push_back(line);
       }

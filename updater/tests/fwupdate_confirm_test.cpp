@@ -14,6 +14,7 @@
 
 #include "common/src/wait_seam.h"
 #include "kvo.h"
+#include "testing/files.h"
 #include "updater/src/commands.h"
 #include "updater/src/quarn.h"
 #include "updater/tests/fwupdate_support.h"
@@ -21,7 +22,6 @@
 namespace fwupdate_test {
 namespace {
 
-const char kConfirmContainer[] = TARVIK_LIB_DIR "/libupdate_container_confirm.dll";
 const char kPackages[] =
     "packages=TEST_PACKAGE_100.ZIP:100,TEST_PACKAGE_200.ZIP:200,TEST_PACKAGE_700.ZIP:700";
 
@@ -37,7 +37,7 @@ class FwUpdateConfirmTest : public FwUpdateTest {
   ChildRun RunWithConfirmContainer(std::vector<const char*> arguments, const std::string& input) {
     const std::string out_path = scratch_.File("out.txt");
     const std::string in_path = scratch_.File("in.txt");
-    frontend_test::WriteFile(in_path, input);
+    tarvik_test::WriteFile(in_path, input);
     fflush(stdout);
     const pid_t pid = fork();
     if (pid == 0) {
@@ -62,7 +62,7 @@ class FwUpdateConfirmTest : public FwUpdateTest {
         _exit(124);
       }
       std::error_code error;
-      std::filesystem::copy_file(kConfirmContainer, QuarnContainerFileName(),
+      std::filesystem::copy_file(tarvik_test::kConfirmContainer, QuarnContainerFileName(),
                                  std::filesystem::copy_options::overwrite_existing, error);
       if (error) _exit(125);
       apr_getopt_t* options = nullptr;
@@ -73,7 +73,7 @@ class FwUpdateConfirmTest : public FwUpdateTest {
     int status = 0;
     waitpid(pid, &status, 0);
     if (WIFEXITED(status)) run.exit_status = WEXITSTATUS(status);
-    run.out = frontend_test::ReadFile(out_path);
+    run.out = tarvik_test::ReadFile(out_path);
     return run;
   }
 };

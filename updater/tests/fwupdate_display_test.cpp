@@ -6,6 +6,7 @@
 #include <string>
 
 #include "kvo.h"
+#include "testing/files.h"
 #include "updater/src/commands.h"
 #include "updater/src/commands_update.h"
 #include "updater/src/quarn.h"
@@ -24,7 +25,7 @@ class FwUpdateDisplayTest : public ::testing::Test {
     UpdateDisplayReset();
     // The begin events read one key from standard input.
     input_path_ = input_dir_.File("keys");
-    frontend_test::WriteFile(input_path_, "\n\n\n\n");
+    tarvik_test::WriteFile(input_path_, "\n\n\n\n");
     ASSERT_NE(nullptr, freopen(input_path_.c_str(), "r", stdin));
   }
   void TearDown() override {
@@ -44,7 +45,7 @@ class FwUpdateDisplayTest : public ::testing::Test {
     UpdateCallBack(0, &event, nullptr);
   }
 
-  frontend_test::TempDir input_dir_;
+  tarvik_test::TempDir input_dir_;
   std::string input_path_;
 };
 

@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "testing/files.h"
+#include "testing/process.h"
 #include "updater/tests/fwupdate_support.h"
 
 namespace fwupdate_test {
@@ -14,7 +16,7 @@ constexpr char kOk[] = "\n\rOK\n\r";
 
 TEST_F(FwUpdateTest, WholeUpdateWaitsForTheEnterKeyAndShowsEveryStep) {
   StartModule({});
-  const frontend_test::ProcessResult run = Run({}, "\n\n");
+  const tarvik_test::ProcessResult run = Run({}, "\n\n");
   ASSERT_TRUE(run.exited);
   EXPECT_EQ(0, run.exit_status) << run.out;
   const std::string& out = run.out;
@@ -47,7 +49,7 @@ TEST_F(FwUpdateTest, WholeUpdateWaitsForTheEnterKeyAndShowsEveryStep) {
 
 TEST_F(FwUpdateTest, SilentUpdatePrintsNothingAndNeedsNoKey) {
   StartModule({});
-  const frontend_test::ProcessResult run = Run({"-s"});
+  const tarvik_test::ProcessResult run = Run({"-s"});
   ASSERT_TRUE(run.exited);
   EXPECT_EQ(0, run.exit_status);
   EXPECT_EQ("", run.out);
@@ -58,7 +60,7 @@ TEST_F(FwUpdateTest, SilentUpdatePrintsNothingAndNeedsNoKey) {
 
 TEST_F(FwUpdateTest, PathOptionListsTheSevenPaths) {
   StartModule({});
-  const frontend_test::ProcessResult run = Run({"-path"}, "\n");
+  const tarvik_test::ProcessResult run = Run({"-path"}, "\n");
   ASSERT_TRUE(run.exited);
   EXPECT_EQ(0, run.exit_status);
   EXPECT_NE(std::string::npos,
@@ -67,7 +69,7 @@ TEST_F(FwUpdateTest, PathOptionListsTheSevenPaths) {
                          " R4*  -> R5E/1\n\r R5A/1  -> R5E/1\n\r R5C/1  -> R5E/1\n\r" +
                          std::string(kOk)))
       << run.out;
-  EXPECT_EQ(7u, Count(run.out, "-> R5E/1"));
+  EXPECT_EQ(7u, tarvik_test::CountOf(run.out, "-> R5E/1"));
   // The module is not touched by a listing.
   EXPECT_EQ(std::string::npos, ModuleState().find("upgrade_state = 2"));
 }
@@ -83,7 +85,7 @@ class FwUpdateRefusalTest : public FwUpdateTest, public ::testing::WithParamInte
 
 TEST_P(FwUpdateRefusalTest, EndsWithTheLibraryVerdictAndLeavesTheModuleAlone) {
   StartModule(GetParam().settings);
-  const frontend_test::ProcessResult run = Run({}, "\n");
+  const tarvik_test::ProcessResult run = Run({}, "\n");
   ASSERT_TRUE(run.exited);
   EXPECT_EQ(GetParam().result % 256, run.exit_status);
   EXPECT_NE(std::string::npos, run.out.find(std::string("\n\r") + GetParam().verdict + "\n\r"))
@@ -113,7 +115,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(FwUpdateTest, ModuleLeftInStateTwoResumes) {
   StartModule({"--set", "upgrade_state=2", "--set", "config_set_revision=R5E/1", "--set",
                "target_revision=R5E/1"});
-  const frontend_test::ProcessResult run = Run({}, "\n\n");
+  const tarvik_test::ProcessResult run = Run({}, "\n\n");
   ASSERT_TRUE(run.exited);
   EXPECT_EQ(0, run.exit_status) << run.out;
   EXPECT_NE(std::string::npos,
@@ -135,7 +137,7 @@ class FwUpdateFoundStateTest : public FwUpdateTest,
 TEST_P(FwUpdateFoundStateTest, GetsTheOneStepOfItsStateAndEndsOk) {
   StartModule(
       {"--set", "upgrade_state=" + std::to_string(GetParam().state), "--set", "install_ms=600000"});
-  const frontend_test::ProcessResult run = Run({}, "\n");
+  const tarvik_test::ProcessResult run = Run({}, "\n");
   ASSERT_TRUE(run.exited);
   EXPECT_EQ(0, run.exit_status) << run.out;
   EXPECT_NE(std::string::npos, run.out.find(GetParam().line)) << run.out;
@@ -155,7 +157,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(FwUpdateTest, ModuleUnpluggedInTheMiddleOfAPackageFailsThenTheNextRunFinishes) {
   StartModule({"--fault", "tc_unplug_after_payload_bytes=200000"});
-  const frontend_test::ProcessResult broken = Run({}, "\n\n");
+  const tarvik_test::ProcessResult broken = Run({}, "\n\n");
   ASSERT_TRUE(broken.exited);
   EXPECT_EQ(208, broken.exit_status) << broken.out;
   EXPECT_NE(std::string::npos,
@@ -166,7 +168,7 @@ TEST_F(FwUpdateTest, ModuleUnpluggedInTheMiddleOfAPackageFailsThenTheNextRunFini
 
   // Plugged in again, the module is picked up where it stood.
   ASSERT_TRUE(WaitForModule());
-  const frontend_test::ProcessResult resumed = Run({}, "\n\n");
+  const tarvik_test::ProcessResult resumed = Run({}, "\n\n");
   ASSERT_TRUE(resumed.exited);
   EXPECT_EQ(0, resumed.exit_status) << resumed.out;
   EXPECT_NE(std::string::npos,

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "testing/files.h"
 #include "updater/src/commands.h"
 #include "updater/src/quarn.h"
 #include "updater/tests/support/frontend_support.h"
@@ -152,20 +153,14 @@ TEST_F(HelpTest, ValueListsAlignTheirColonsInColumn29) {
     for (KvoDevicePlatformType platform : kPlatforms) {
       const char* text = HelpText(word, platform);
       ASSERT_NE(text, nullptr) << word;
-      std::string all = text;
       size_t value_lines = 0;
-      size_t start = 0;
-      while (start < all.size()) {
-        size_t end = all.find("\n\r", start);
-        if (end == std::string::npos) end = all.size();
-        const std::string line = all.substr(start, end - start);
+      for (const std::string& line : tarvik_test::SplitLines(text, "\n\r")) {
         if (line.rfind("   ", 0) == 0 && line.size() > 3 && line[3] != ' ' &&
             line.find(':') != std::string::npos) {
           ++value_lines;
           EXPECT_EQ(line.find(':'), 28u) << word << ": \"" << line << "\"";
           EXPECT_EQ(line.substr(28, 2), ": ") << word;
         }
-        start = end + 2;
       }
       EXPECT_GE(value_lines, 2u) << word;
     }
@@ -230,7 +225,7 @@ TEST_F(HelpTest, CustomizationWordsNeedTheirListWhileOtherWordsAreAlwaysShown) {
 
 TEST_F(HelpTest, CustomizationWordsFollowWhatTheContainerHolds) {
   // A container with SIM-lock and sub-domain assignments only.
-  frontend_test::TempDir work;
+  tarvik_test::TempDir work;
   std::filesystem::copy_file(TARVIK_LIB_DIR "/customization_container_variants/locks_only.dll",
                              work.File("libcustomization_container.dll"));
   char saved[4096];

@@ -11,21 +11,19 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
+#include "testing/files.h"
+#include "testing/paths.h"
 #include "update_container/include/carried_container.h"
 #include "update_container/include/update_container.h"
 #include "updater/src/actions/posix/handle_resources.h"
 
 namespace {
 
-std::vector<char> ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<char>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+using tarvik_test::ReadFile;
+using tarvik_test::WriteFile;
 
 off_t FileSize(const std::string& path) {
   struct stat info;
@@ -34,16 +32,11 @@ off_t FileSize(const std::string& path) {
 
 class ResourcesTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/tarvik-resources-XXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(pattern));
-    dir_ = pattern;
-    file_ = dir_ + "/libupdate_container.dll";
-  }
-  void TearDown() override { ASSERT_EQ(0, std::system(("rm -rf '" + dir_ + "'").c_str())); }
+  void SetUp() override { ASSERT_TRUE(temp_.ok()); }
 
-  std::string dir_;
-  std::string file_;
+  tarvik_test::TempDir temp_;
+  const std::string& dir_ = temp_.path();
+  const std::string file_ = temp_.File("libupdate_container.dll");
 };
 
 TEST_F(ResourcesTest, WrittenContainerIsTheBuiltOneAndLoads) {
@@ -55,9 +48,8 @@ TEST_F(ResourcesTest, WrittenContainerIsTheBuiltOneAndLoads) {
   ASSERT_EQ(0, stat(file_.c_str(), &mode));
   EXPECT_EQ(0600u, mode.st_mode & 07777);
 
-  const std::vector<char> written = ReadFile(file_);
-  const std::vector<char> built =
-      ReadFile(std::string(TARVIK_LIB_DIR) + "/libupdate_container.dll");
+  const std::string written = ReadFile(file_);
+  const std::string built = ReadFile(tarvik_test::kCarriedContainer);
   ASSERT_FALSE(built.empty());
   EXPECT_EQ(built.size(), binary_libupdate_container_dll_size);
   EXPECT_TRUE(written == built) << "the written container differs from the built one";
@@ -87,26 +79,22 @@ TEST_F(ResourcesTest, WrittenContainerIsTheBuiltOneAndLoads) {
 
 TEST_F(ResourcesTest, ExistingFileIsReplaced) {
   // A larger file of that name: what is left must be exactly the container.
-  {
-    std::ofstream old(file_, std::ios::binary);
-    old << "an older container";
-  }
+  WriteFile(file_, "an older container");
   ASSERT_EQ(
       0, truncate(file_.c_str(), static_cast<off_t>(binary_libupdate_container_dll_size) + 4096));
   ASSERT_TRUE(ExtractResource(file_.c_str()));
   EXPECT_EQ(static_cast<off_t>(binary_libupdate_container_dll_size), FileSize(file_));
-  const std::vector<char> written = ReadFile(file_);
+  const std::string written = ReadFile(file_);
   ASSERT_EQ(binary_libupdate_container_dll_size, written.size());
   EXPECT_EQ(0, std::memcmp(binary_libupdate_container_dll_start, written.data(), written.size()));
 
   // A link of that name is replaced, not written through.
   const std::string other = dir_ + "/other";
-  { std::ofstream(other) << "keep"; }
+  WriteFile(other, "keep");
   ASSERT_TRUE(DeleteResource(file_.c_str()));
   ASSERT_EQ(0, symlink(other.c_str(), file_.c_str()));
   ASSERT_TRUE(ExtractResource(file_.c_str()));
-  const std::vector<char> kept = ReadFile(other);
-  EXPECT_EQ("keep", std::string(kept.begin(), kept.end()));
+  EXPECT_EQ("keep", ReadFile(other));
   struct stat info;
   ASSERT_EQ(0, lstat(file_.c_str(), &info));
   EXPECT_TRUE(S_ISREG(info.st_mode));

@@ -7,13 +7,13 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "kvo.h"
+#include "testing/files.h"
 #include "updater/src/actions/posix/handle_services.h"
 #include "updater/src/actions/posix/service_manager.h"
 
@@ -55,10 +55,7 @@ class ServicesTest : public ::testing::Test {
     const std::string output = ::testing::internal::GetCapturedStdout();
     // "%-35s%-20s%-10s%s\r\n": date, sender, type, message.
     std::vector<Line> lines;
-    size_t start = 0;
-    for (size_t end = output.find("\r\n"); end != std::string::npos;
-         start = end + 2, end = output.find("\r\n", start)) {
-      const std::string record = output.substr(start, end - start);
+    for (const std::string& record : tarvik_test::SplitLines(output)) {
       if (record.size() < 65 || record.compare(35, 18, "QuarnHandleService") != 0) continue;
       std::string type = record.substr(55, 10);
       type.erase(type.find_last_not_of(' ') + 1);
@@ -388,20 +385,18 @@ TEST_F(ServicesTest, SystemdWithoutAReachableBus) {
 }
 
 TEST(ServiceScriptTest, ScriptFileDrivesTheScriptedService) {
-  char path[] = "/tmp/tarvik-service-script-XXXXXX";
-  const int fd = mkstemp(path);
-  ASSERT_GE(fd, 0);
-  close(fd);
-  const std::string record = std::string(path) + ".record";
-  {
-    std::ofstream out(path);
-    out << "# a running service that stops after 2 s\n"
-        << "status 0 running\n"
-        << "stop-status 0 stop-pending hint 1000\n"
-        << "stop-status 2000 stopped exit 0\n"
-        << "start-status 0 running   # comes up at once\n"
-        << "record " << record << "\n";
-  }
+  tarvik_test::TempDir dir;
+  const std::string script_file = dir.File("script");
+  const char* path = script_file.c_str();
+  const std::string record = dir.File("script.record");
+  tarvik_test::WriteFile(path,
+                         "# a running service that stops after 2 s\n"
+                         "status 0 running\n"
+                         "stop-status 0 stop-pending hint 1000\n"
+                         "stop-status 2000 stopped exit 0\n"
+                         "start-status 0 running   # comes up at once\n"
+                         "record " +
+                             record + "\n");
   ServiceScript script;
   std::string error;
   ASSERT_TRUE(LoadServiceScript(path, &script, &error)) << error;
@@ -420,26 +415,22 @@ TEST(ServiceScriptTest, ScriptFileDrivesTheScriptedService) {
   unsetenv("TARVIK_SERVICE_SCRIPT");
   ServiceManagerSetBackend(nullptr);
 
-  std::ifstream in(record);
-  std::vector<std::string> events;
-  for (std::string line; std::getline(in, line);) events.push_back(line);
+  const std::vector<std::string> events =
+      tarvik_test::SplitLines(tarvik_test::ReadFile(record), "\n");
   EXPECT_EQ((std::vector<std::string>{"query running", "query running", "stop", "sleep 1000",
                                       "query stop-pending", "sleep 1000", "query stopped",
                                       "query stopped", "query stopped", "start", "query running",
                                       "query running"}),
             events);
-  std::remove(path);
-  std::remove(record.c_str());
 
   // Bad lines are refused with their place.
   for (const char* bad :
        {"status 0 sleepy\n", "status x running\n", "launch 1\n", "status 0 running hint\n",
         "manager-error 0\n", "status 5 running\nstatus 1 stopped\n", "query-error 5 since 2\n"}) {
-    std::ofstream(path) << bad;
+    tarvik_test::WriteFile(path, bad);
     EXPECT_FALSE(LoadServiceScript(path, &script, &error)) << bad;
     EXPECT_NE(std::string::npos, error.find(path)) << error;
   }
-  std::remove(path);
   EXPECT_FALSE(LoadServiceScript("/nonexistent/script", &script, &error));
 }
 
