@@ -13,19 +13,14 @@
 namespace tarvik_sim_test {
 namespace {
 
-long long NowMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
-
-}  // namespace
-
+// Final answer present in `text`?
 bool HasFinalResult(const std::string& text) {
   return text.find("OK\r\n") != std::string::npos || text.find("ERROR\r\n") != std::string::npos ||
          text.find("+CME ERROR:") != std::string::npos ||
          text.find("\r\nCERR:") != std::string::npos || text.find(", ERR\r\n") != std::string::npos;
 }
+
+}  // namespace
 
 bool RawClient::Open(const std::string& path) {
   Close();
@@ -34,8 +29,6 @@ bool RawClient::Open(const std::string& path) {
   struct termios tio;
   if (tcgetattr(fd_, &tio) == 0) {
     cfmakeraw(&tio);
-    cfsetispeed(&tio, B115200);
-    cfsetospeed(&tio, B115200);
     tcsetattr(fd_, TCSANOW, &tio);
   }
   tcflush(fd_, TCIOFLUSH);
@@ -52,99 +45,70 @@ void RawClient::Close() {
 bool RawClient::Write(const std::string& bytes) {
   size_t done = 0;
   while (done < bytes.size()) {
-    ssize_t written = write(fd_, bytes.data() + done, bytes.size() - done);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      if (errno == EAGAIN) {
-        struct pollfd pfd = {fd_, POLLOUT, 0};
-        poll(&pfd, 1, 100);
-        continue;
-      }
-      return false;
-    }
+    const ssize_t written = write(fd_, bytes.data() + done, bytes.size() - done);
+    if (written < 0 && errno == EINTR) continue;
+    if (written < 0) return false;
     done += static_cast<size_t>(written);
   }
   return true;
 }
 
-bool RawClient::ReadSome(int timeout_ms) {
-  if (fd_ < 0 || hung_up_) return false;
-  struct pollfd pfd = {fd_, POLLIN, 0};
-  int ready = poll(&pfd, 1, timeout_ms);
-  if (ready <= 0) return false;
-  char chunk[65536];
-  ssize_t got = read(fd_, chunk, sizeof chunk);
-  if (got > 0) {
-    buffer_.append(chunk, static_cast<size_t>(got));
-    return true;
+bool RawClient::ReadWhile(int timeout_ms, const std::function<bool()>& done) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  while (!done() && !hung_up_ && fd_ >= 0) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        end - std::chrono::steady_clock::now());
+    struct pollfd pfd = {fd_, POLLIN, 0};
+    if (left.count() <= 0 || poll(&pfd, 1, static_cast<int>(left.count())) <= 0) break;
+    char chunk[65536];
+    const ssize_t got = read(fd_, chunk, sizeof chunk);
+    if (got > 0) {
+      buffer_.append(chunk, static_cast<size_t>(got));
+    } else if (got == 0 || (errno != EAGAIN && errno != EINTR)) {
+      hung_up_ = true;  // end of file or EIO: the module went away
+    }
   }
-  if (got < 0 && (errno == EAGAIN || errno == EINTR)) return true;
-  hung_up_ = true;  // EOF or EIO: the other side is gone
-  return false;
+  return done();
 }
 
-bool RawClient::ReadUntil(const std::string& pattern, int timeout_ms, std::string* out) {
-  const long long end = NowMs() + timeout_ms;
-  size_t start = buffer_.size();
-  bool found = false;
-  while (true) {
-    if (buffer_.find(pattern) != std::string::npos) {
-      found = true;
-      break;
-    }
-    long long left = end - NowMs();
-    if (left <= 0 || hung_up_) break;
-    ReadSome(static_cast<int>(left));
-  }
-  if (out != nullptr) out->append(buffer_, start, std::string::npos);
-  return found;
+bool RawClient::ReadUntil(const std::string& pattern, int timeout_ms) {
+  return ReadWhile(timeout_ms, [&] { return buffer_.find(pattern) != std::string::npos; });
 }
 
 std::string RawClient::ReadFor(int ms) {
-  const long long end = NowMs() + ms;
-  size_t start = buffer_.size();
-  while (!hung_up_) {
-    long long left = end - NowMs();
-    if (left <= 0) break;
-    ReadSome(static_cast<int>(left));
-  }
+  const size_t start = buffer_.size();
+  ReadWhile(ms, [] { return false; });
   return buffer_.substr(start);
 }
 
 std::string RawClient::Command(const std::string& command, int timeout_ms) {
   buffer_.clear();
-  if (!Write(command + "\r\n")) return std::string();
-  const long long end = NowMs() + timeout_ms;
-  while (!HasFinalResult(buffer_)) {
-    long long left = end - NowMs();
-    if (left <= 0 || hung_up_) return std::string();
-    ReadSome(static_cast<int>(left));
+  if (!Write(command + "\r\n") || !ReadWhile(timeout_ms, [&] { return HasFinalResult(buffer_); })) {
+    return std::string();
   }
-  std::string answer = buffer_;
-  buffer_.clear();
+  std::string answer;
+  answer.swap(buffer_);
   return answer;
 }
 
-bool RawClient::Take(size_t count, int timeout_ms, std::string* out) {
-  const long long end = NowMs() + timeout_ms;
-  while (buffer_.size() < count) {
-    long long left = end - NowMs();
-    if (left <= 0 || hung_up_) return false;
-    ReadSome(static_cast<int>(left));
+bool RawClient::WaitHangUp(int timeout_ms) {
+  return ReadWhile(timeout_ms, [&] { return hung_up_; });
+}
+
+bool RunningModule::Start(const tarvik_sim::Profile& profile, std::string* error,
+                          tarvik_sim::ModuleOptions options) {
+  if (!map.Start(&module, profile, options, error)) return false;
+  if (!client.Open(module.AtLinkPath())) {
+    *error = "cannot open " + module.AtLinkPath();
+    return false;
   }
-  *out = buffer_.substr(0, count);
-  buffer_.erase(0, count);
   return true;
 }
 
-bool RawClient::WaitHangUp(int timeout_ms) {
-  const long long end = NowMs() + timeout_ms;
-  while (!hung_up_) {
-    long long left = end - NowMs();
-    if (left <= 0) return false;
-    ReadSome(static_cast<int>(left));
-  }
-  return true;
+bool RunningModule::Reopen(int timeout_ms) {
+  client.Close();
+  if (!module.WaitPresent(timeout_ms)) return false;
+  return client.Open(module.AtLinkPath());
 }
 
 }  // namespace tarvik_sim_test

@@ -1,9 +1,13 @@
 // A raw host-side client for tests of the simulated module: opens the port the way a serial tool
-// does and reads with bounded waits.
+// does and reads with bounded waits; and a module in a device map of its own with such a client.
 #ifndef TARVIK_SIM_TESTS_SUPPORT_RAW_CLIENT_H_
 #define TARVIK_SIM_TESTS_SUPPORT_RAW_CLIENT_H_
 
+#include <functional>
 #include <string>
+
+#include "tarvik_sim/module.h"
+#include "testing/module_map.h"
 
 namespace tarvik_sim_test {
 
@@ -14,23 +18,19 @@ class RawClient {
   RawClient(const RawClient&) = delete;
   RawClient& operator=(const RawClient&) = delete;
 
-  bool Open(const std::string& path);  // raw mode, 115200 8N1
+  bool Open(const std::string& path);  // raw mode
   void Close();
   bool IsOpen() const { return fd_ >= 0; }
-  int fd() const { return fd_; }
 
   bool Write(const std::string& bytes);
   // Reads until `pattern` is in what was read (returns true) or `timeout_ms` passed or the port
-  // hung up. Everything read is appended to `*out` when given and kept in Buffer().
-  bool ReadUntil(const std::string& pattern, int timeout_ms, std::string* out = nullptr);
+  // hung up. Everything read is kept in Buffer().
+  bool ReadUntil(const std::string& pattern, int timeout_ms);
   // Reads whatever comes within `ms`.
   std::string ReadFor(int ms);
   // Sends `command` + CR LF and reads to a final result ("OK\r\n", "ERROR\r\n", "+CME ERROR:",
   // "CERR:", ", ERR\r\n"); returns what was read (empty on a time-out).
   std::string Command(const std::string& command, int timeout_ms = 2000);
-  // Takes exactly `count` bytes (from what was read before, then from the port) within
-  // `timeout_ms`; false on a time-out or hang-up (what came stays in Buffer()).
-  bool Take(size_t count, int timeout_ms, std::string* out);
   // True once a read saw hang-up or end of file (the module went away).
   bool HungUp() const { return hung_up_; }
   // Waits until the port hangs up.
@@ -38,16 +38,25 @@ class RawClient {
   std::string& Buffer() { return buffer_; }
 
  private:
-  // One bounded read; false on hang-up or time-out with nothing.
-  bool ReadSome(int timeout_ms);
+  // Reads until `done` holds, the port hangs up or `timeout_ms` passed; returns `done`.
+  bool ReadWhile(int timeout_ms, const std::function<bool()>& done);
 
   int fd_ = -1;
   bool hung_up_ = false;
   std::string buffer_;
 };
 
-// Final answer present in `text`?
-bool HasFinalResult(const std::string& text);
+struct RunningModule {
+  tarvik_test::ModuleMap map;
+  tarvik_sim::Module module;
+  RawClient client;
+
+  // Starts the module (options.map_dir is set to the map's directory) and opens the AT link.
+  bool Start(const tarvik_sim::Profile& profile, std::string* error,
+             tarvik_sim::ModuleOptions options = tarvik_sim::ModuleOptions());
+  // Reopens the client on the AT link (after a restart).
+  bool Reopen(int timeout_ms = 5000);
+};
 
 }  // namespace tarvik_sim_test
 
