@@ -36,32 +36,6 @@ void Effects::StopTimer(Timer timer) {
   list_.push_back(std::move(effect));
 }
 
-std::string Effects::Sent() const {
-  std::string bytes;
-  for (const Effect& effect : list_) {
-    if (effect.kind == Effect::kSend) bytes += effect.data;
-  }
-  return bytes;
-}
-
-std::vector<std::string> Effects::Data(Effect::Kind kind) const {
-  std::vector<std::string> data;
-  for (const Effect& effect : list_) {
-    if (effect.kind == kind) data.push_back(effect.data);
-  }
-  return data;
-}
-
-bool Effects::Started(Timer timer) const {
-  bool started = false;
-  for (const Effect& effect : list_) {
-    if (effect.timer != timer) continue;
-    if (effect.kind == Effect::kStartTimer) started = true;
-    if (effect.kind == Effect::kStopTimer) started = false;
-  }
-  return started;
-}
-
 void QueueUnsolicited(const ModuleState& state, const std::string& text, Effects* effects) {
   if (state.faults.no_unsolicited) {
     effects->Event("unsolicited suppressed: " + text::Printable(text));

@@ -51,14 +51,6 @@ class Effects {
   void GoAway() { Add(Effect::kGoAway, std::string()); }
 
   const std::vector<Effect>& list() const { return list_; }
-  bool empty() const { return list_.empty(); }
-  void clear() { list_.clear(); }
-
-  // Every kSend's bytes joined, and the data of every effect of one kind, in order.
-  std::string Sent() const;
-  std::vector<std::string> Data(Effect::Kind kind) const;
-  // Whether a kStartTimer for `timer` is among the effects and not stopped after it.
-  bool Started(Timer timer) const;
 
  private:
   void Add(Effect::Kind kind, std::string data);

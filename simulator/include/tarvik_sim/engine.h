@@ -6,7 +6,7 @@
 //   tarvik_sim::Engine engine(tarvik_sim::DefaultProfile());
 //   tarvik_sim::Effects effects;
 //   engine.OnAtBytes("ATE0\r", &effects);
-//   effects.Sent();  // "ATE0\r\r\nOK\r\n"
+//   // effects.list(): a kSend of "ATE0\r" (the echo), then a kSend of "\r\nOK\r\n"
 #ifndef TARVIK_SIM_ENGINE_H_
 #define TARVIK_SIM_ENGINE_H_
 
