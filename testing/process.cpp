@@ -41,7 +41,8 @@ bool EndsWith(const std::string& text, const std::string& end) {
 
 ProcessResult RunProcess(const std::vector<std::string>& argv,
                          const std::vector<std::string>& environment, const std::string& cwd,
-                         const std::string& input, int timeout_seconds) {
+                         const std::string& input, int timeout_seconds,
+                         const std::function<void(pid_t)>& started) {
   ProcessResult outcome;
   TempDir io;
   const std::string in_path = io.File("in");
@@ -89,6 +90,7 @@ ProcessResult RunProcess(const std::vector<std::string>& argv,
     ADD_FAILURE() << "fork failed";
     return outcome;
   }
+  if (started) started(pid);
 
   int status = 0;
   const bool ended =

@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <sys/types.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -20,10 +21,13 @@ struct ProcessResult {
 
 // Runs `argv` (argv[0] a path, or a name looked up in PATH) in `cwd` with the current environment
 // plus `environment` ("NAME=value" entries replace same-named ones), feeding `input` on standard
-// input. A child still running after `timeout_seconds` is killed and the test fails.
+// input. A child still running after `timeout_seconds` is killed and the test fails. `started`, when
+// given, is called with the child's pid once it runs (e.g. to signal it at the right moment); the
+// wait for the end begins when it returns.
 ProcessResult RunProcess(const std::vector<std::string>& argv,
                          const std::vector<std::string>& environment, const std::string& cwd,
-                         const std::string& input, int timeout_seconds);
+                         const std::string& input, int timeout_seconds,
+                         const std::function<void(pid_t)>& started = nullptr);
 
 // A program running in the background. Its standard output and error go to `output`; without one,
 // its output is dropped and its errors go to the test's own.
