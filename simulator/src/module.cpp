@@ -30,7 +30,9 @@ std::string Module::SecondLinkPath() const {
 
 std::string Module::AtPortPath() const {
   std::lock_guard<std::mutex> lock(impl_->mutex);
-  return impl_->ports[0].present ? impl_->ports[0].pty.slave_path : std::string();
+  const Impl::Port& port = impl_->ports[0];
+  if (!port.present) return std::string();
+  return port.port_name.empty() ? port.pty.slave_path : impl_->PortNamePath(port);
 }
 
 std::string Module::SecondPortPath() const {
@@ -55,6 +57,13 @@ void Module::Unplug(bool come_back) {
   impl_->Event("unplug requested");
   impl_->GoAway(come_back);
   impl_->Wake();
+}
+
+void Module::Rename(const std::string& at_link_name, const std::string& port_name) {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  impl_->options.at_link_name = at_link_name;
+  impl_->options.port_name = port_name;
+  impl_->Event("next names: " + at_link_name + ", port " + port_name);
 }
 
 void Module::Plug() {

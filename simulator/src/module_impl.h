@@ -33,6 +33,7 @@ class Module::Impl {
 
   struct Port {
     std::string link_name;
+    std::string port_name;  // the tty name the link points at; empty: the pseudo-terminal
     PtyPair pty;
     bool present = false;
     std::deque<Output> out;
@@ -83,6 +84,8 @@ class Module::Impl {
   void FlushOutputs();
   void FlushUnsolicited();
 
+  // map_dir/<port_name> of a port that has a port name.
+  std::string PortNamePath(const Port& port) const;
   bool OpenPorts(std::string* error);
   // Closes the masters (the host's reads fail with hang-up), removes the links and keeps the old
   // slave descriptors so that the numbers stay taken while the module is away.

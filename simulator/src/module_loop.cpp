@@ -169,11 +169,27 @@ void Module::Impl::FlushUnsolicited() {
   pending_unsolicited.clear();
 }
 
+std::string Module::Impl::PortNamePath(const Port& port) const {
+  return options.map_dir + "/" + port.port_name;
+}
+
 bool Module::Impl::OpenPorts(std::string* error) {
+  // Names given by Rename take effect now.
+  ports[0].link_name = options.at_link_name;
+  ports[0].port_name = options.port_name;
   for (Port& port : ports) {
     PtyPair pair;
     if (!OpenPty(&pair, error)) return false;
-    if (!PublishLink(options.map_dir, port.link_name, pair.slave_path, error)) {
+    std::string target = pair.slave_path;
+    if (!port.port_name.empty()) {
+      target = PortNamePath(port);
+      if (!PublishLink(options.map_dir, port.port_name, pair.slave_path, error)) {
+        close(pair.master);
+        close(pair.slave);
+        return false;
+      }
+    }
+    if (!PublishLink(options.map_dir, port.link_name, target, error)) {
       close(pair.master);
       close(pair.slave);
       return false;
@@ -194,8 +210,10 @@ bool Module::Impl::OpenPorts(std::string* error) {
 void Module::Impl::ClosePorts() {
   for (Port& port : ports) {
     if (!port.present) continue;
-    std::string link = options.map_dir + "/" + port.link_name;
-    unlink(link.c_str());
+    // Another module may have taken a name over meanwhile; only our own links go.
+    const std::string target = port.port_name.empty() ? port.pty.slave_path : PortNamePath(port);
+    UnlinkIfPointingAt(options.map_dir + "/" + port.link_name, target);
+    if (!port.port_name.empty()) UnlinkIfPointingAt(PortNamePath(port), port.pty.slave_path);
     close(port.pty.master);
     held_slaves.push_back(port.pty.slave);
     port.pty = PtyPair();

@@ -414,6 +414,8 @@ bool ApplyProfileSetting(Profile* p, const std::string& raw_key, const std::stri
     p->target_revision = value;
   } else if (key == "self_restart") {
     if (!ParseBool(value, &p->self_restart)) return fail("expected 0 or 1");
+  } else if (key == "keep_revision") {
+    if (!ParseBool(value, &p->keep_revision)) return fail("expected 0 or 1");
   } else if (key == "install_ms") {
     if (!ParseInt(value, 0, 3600000, &p->install_ms)) return fail("expected milliseconds");
   } else if (key == "self_restart_ms") {

@@ -65,4 +65,12 @@ bool PublishLink(const std::string& dir, const std::string& name, const std::str
   return true;
 }
 
+void UnlinkIfPointingAt(const std::string& path, const std::string& target) {
+  char buffer[4096];
+  const ssize_t length = readlink(path.c_str(), buffer, sizeof buffer - 1);
+  if (length < 0) return;
+  buffer[length] = '\0';
+  if (target == buffer) unlink(path.c_str());
+}
+
 }  // namespace tarvik_sim

@@ -22,6 +22,9 @@ bool OpenPty(PtyPair* pair, std::string* error);
 bool PublishLink(const std::string& dir, const std::string& name, const std::string& target,
                  std::string* error);
 
+// Removes the link `path` only while it still points at `target`.
+void UnlinkIfPointingAt(const std::string& path, const std::string& target);
+
 }  // namespace tarvik_sim
 
 #endif  // TARVIK_SIM_SRC_PTY_H_

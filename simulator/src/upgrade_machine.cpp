@@ -109,7 +109,7 @@ void UpgradeMachine::OnTimer(Timer timer, Effects* effects) {
 
 void UpgradeMachine::FinishInstallation(Effects* effects) {
   Profile& profile = state_.profile;
-  if (!profile.target_revision.empty()) {
+  if (!profile.target_revision.empty() && !profile.keep_revision) {
     profile.Set("Config. Set Revision", profile.target_revision);
   }
   profile.target_revision.clear();

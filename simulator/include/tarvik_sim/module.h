@@ -38,6 +38,10 @@ struct ModuleOptions {
   std::string map_dir;  // device-map directory where the links are published (must exist)
   std::string at_link_name = "usb-Tarvik_Module_0001-if00-mdm";
   std::string second_link_name = "usb-Tarvik_Module_0001-if02-diag";
+  // When set, the AT port also appears as map_dir/<port_name>, a link to the pseudo-terminal that
+  // the AT link points at: the tty name a host reads from the port list, which Rename can hand to
+  // another module across a restart. Empty: the AT link points at the pseudo-terminal itself.
+  std::string port_name;
   std::string log_file;    // readable log; empty: none
   std::string state_file;  // update state kept across runs; read at Start when it exists
 };
@@ -68,7 +72,8 @@ class Module {
   // Stops the thread, closes every pseudo-terminal and removes the links. Safe to call twice.
   void Stop();
 
-  // Full link paths (map_dir/name) and the current targets (empty while the module is away).
+  // Full link paths (map_dir/name) and the current targets (empty while the module is away); with
+  // a port name, AtPortPath is map_dir/<port_name>.
   std::string AtLinkPath() const;
   std::string SecondLinkPath() const;
   std::string AtPortPath() const;
@@ -84,6 +89,8 @@ class Module {
   void Plug();
   // Restart now (as "AT*E2RESET" after its OK).
   void Restart();
+  // The AT link name and port name (see ModuleOptions) the module takes when it next appears.
+  void Rename(const std::string& at_link_name, const std::string& port_name);
 
   bool IsPresent() const;
   int RestartCount() const;  // times the module went away

@@ -79,6 +79,9 @@ struct Profile {
   // After installing: true reports 5 and restarts by itself; false reports 4 and waits for
   // "AT*E2RESET".
   bool self_restart = true;
+  // A restart after installing brings the module back in state 1 on its old revision, as if the
+  // installation had failed.
+  bool keep_revision = false;
   int install_ms = 300;  // time spent in state 3
   // From reporting state 5 to going away. A host that reads once a second (one poll, then a
   // one-second pause) needs well over a second here, or the hang-up drops the state line unread.
