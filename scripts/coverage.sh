@@ -13,6 +13,9 @@ if ! command -v gcovr >/dev/null 2>&1; then
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq gcovr >/dev/null
 fi
 
+# ccache with a base directory records relative source paths, which gcov cannot resolve.
+unset CCACHE_BASEDIR
+
 # Old counters would add to the new run's.
 [ -d "$build_dir" ] && find "$build_dir" -name '*.gcda' -delete
 scripts/setup.sh "$build_dir" -DCMAKE_BUILD_TYPE=Debug \
@@ -24,4 +27,4 @@ gcovr --root . --object-directory "$build_dir" \
   --exclude '.*/tests/.*' --exclude '.*/testing/.*' --exclude '.*/fuzz/.*' \
   --exclude '.*/bench/.*' --exclude 'simulator/.*' --exclude '.*_test\.cpp' \
   --exclude "$build_dir/.*" \
-  --gcov-ignore-parse-errors --print-summary -o /dev/null
+  --gcov-ignore-parse-errors --print-summary -o "$build_dir/coverage.txt"
