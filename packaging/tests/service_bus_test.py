@@ -18,7 +18,18 @@ import time
 
 HERE = pathlib.Path(__file__).resolve().parent
 SERVICE = 'VestriService.service'
-UPDATE_LOCK = '/run/lock/tarvik-update.lock'
+
+
+def no_bus(work):
+    return f'unix:path={work}/none'
+
+
+def update_lock(address):
+    """The update lock of the updates that reach the bus at address (as tarvik names it)."""
+    value = 14695981039346656037
+    for byte in address.encode():
+        value = ((value ^ byte) * 1099511628211) % 2**64
+    return f'/run/lock/tarvik-update-{value:016x}.lock'
 UNABLE_TO_OPEN = 1002 % 256
 UNABLE_TO_FIND = 1003 % 256
 
@@ -150,7 +161,7 @@ def run_case(bin_dir, work, address, case):
         if fake.stdout.readline().strip() != 'ready':
             raise RuntimeError('the fake manager did not start')
     env = dict(os.environ)
-    env['DBUS_SYSTEM_BUS_ADDRESS'] = address if unit != 'no bus' else f'unix:path={work}/none'
+    env['DBUS_SYSTEM_BUS_ADDRESS'] = address if unit != 'no bus' else no_bus(work)
     env['TARVIK_DEVICE_MAP'] = str(work / 'empty-map')
     for seam in ('TARVIK_WAIT_DIVISOR', 'TARVIK_SERVICE_SCRIPT'):
         env.pop(seam, None)
@@ -163,7 +174,7 @@ def run_case(bin_dir, work, address, case):
              for word in case['arguments']]
     if case['program'] == 'tarvik':
         words = ['-d', str(log)] + words
-    lock = open(UPDATE_LOCK, 'a+') if case['other_update'] else None
+    lock = open(update_lock(address), 'a+') if case['other_update'] else None
     try:
         if lock:
             fcntl.flock(lock, fcntl.LOCK_SH)
@@ -223,6 +234,8 @@ def main():
         finally:
             daemon.terminate()
             daemon.wait(timeout=10)
+            for used in (address, no_bus(work)):
+                pathlib.Path(update_lock(used)).unlink(missing_ok=True)
     passed = sum(results)
     print(f'{passed} passed, {len(results) - passed} failed')
     return 0 if all(results) else 1

@@ -14,7 +14,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdint>
+#include <cstdlib>
 #include <mutex>
+#include <string>
 
 #include "kvo.h"
 #include "updater/src/actions/posix/handle_services.h"
@@ -29,10 +32,11 @@ const unsigned int kApiMinor = 0;
 // The option string of the command interface.
 const char kOptions[] = "h?b:d:l:t:o:p:q";
 
-// Updates that run side by side on one PC share the connection-manager service. Each holds this
-// lock shared for its run; at the end only the one that can take it alone, the last one, starts
-// the service again, so that the service cannot grab a port whose update is still running.
-const char kUpdateLockPath[] = "/run/lock/tarvik-update.lock";
+// Updates that run side by side on one PC share the connection-manager service. Each holds a lock
+// shared for its run; at the end only the one that can take it alone, the last one, starts the
+// service again, so that the service cannot grab a port whose update is still running. Updates
+// that reach another service manager (another system bus) share another lock.
+const char kUpdateLockDirectory[] = "/run/lock";
 // A run that finds the lock held alone (someone is starting the service) waits this long for it.
 const int kUpdateLockWaitMs = 60000;
 
@@ -69,12 +73,30 @@ bool IsUpdateWord(const char* word) {
   return word != nullptr && (strcmp(word, "fwupdate") == 0 || strcmp(word, "fwupdate-path") == 0);
 }
 
+// The lock of the updates that share this run's system bus: tarvik-update.lock for the
+// machine's own, tarvik-update-<FNV-1a hash of the address>.lock for one named in the environment.
+std::string UpdateLockPath() {
+  const char* address = getenv("DBUS_SYSTEM_BUS_ADDRESS");
+  std::string path = std::string(kUpdateLockDirectory) + "/tarvik-update";
+  if (address != nullptr && address[0] != '\0') {
+    uint64_t hash = 14695981039346656037ull;
+    for (const char* c = address; *c != '\0'; ++c) {
+      hash = (hash ^ static_cast<unsigned char>(*c)) * 1099511628211ull;
+    }
+    char text[17];
+    snprintf(text, sizeof(text), "%016llx", static_cast<unsigned long long>(hash));
+    path += std::string("-") + text;
+  }
+  return path + ".lock";
+}
+
 // Takes the update lock shared; -1 when there is no lock to be had, and the run then behaves as
 // if it were alone.
 int TakeUpdateLock() {
-  const int fd = open(kUpdateLockPath, O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+  const std::string path = UpdateLockPath();
+  const int fd = open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
   if (fd < 0) {
-    KvoLogDebug(kSender, "No update lock %s (%s).", kUpdateLockPath, strerror(errno));
+    KvoLogDebug(kSender, "No update lock %s (%s).", path.c_str(), strerror(errno));
     return -1;
   }
   for (int waited = 0; waited < kUpdateLockWaitMs; waited += 100) {
