@@ -12,6 +12,7 @@ size_t position = 0;
 size_t piece = 0;
 std::string sent;
 std::vector<size_t> reads;
+std::vector<size_t> piece_ends;  // stream offsets no read crosses
 TlDeviceOwner owner = kTlDeviceOwnerAt;
 int lock_depth = 0;
 TlDeviceCallback* receive_callback = nullptr;
@@ -24,6 +25,18 @@ void Load(const unsigned char* stream, size_t size, size_t chunk) {
   piece = chunk;
   sent.clear();
   reads.clear();
+  piece_ends.clear();
+}
+
+void LoadPieces(const std::vector<std::string>& pieces) {
+  std::string joined;
+  std::vector<size_t> ends;
+  for (const std::string& piece_bytes : pieces) {
+    joined += piece_bytes;
+    ends.push_back(joined.size());
+  }
+  Load(reinterpret_cast<const unsigned char*>(joined.data()), joined.size(), 0);
+  piece_ends = ends;
 }
 
 size_t Consumed() {
@@ -59,6 +72,8 @@ TlResult __wrap_TlDeviceReceive(TlDeviceHandle, unsigned char* data, size_t size
   *number_of_read_bytes = 0;
   size_t count = std::min(size, stream_bytes.size() - position);
   if (piece != 0) count = std::min(count, piece);
+  const auto end = std::upper_bound(piece_ends.begin(), piece_ends.end(), position);
+  if (end != piece_ends.end()) count = std::min(count, *end - position);
   if (count == 0) return kTlResultGeneralErrorOperationTimedOut;
   memcpy(data, stream_bytes.data() + position, count);
   position += count;

@@ -18,6 +18,9 @@ namespace fake_device {
 // The next reads return `stream` in pieces of at most `chunk` bytes (0: no limit); once it is used
 // up, a read times out with no bytes.
 void Load(const unsigned char* stream, size_t size, size_t chunk);
+// As Load without a chunk limit, but no read goes past the end of a piece: the channel reads the
+// pieces as the module wrote them.
+void LoadPieces(const std::vector<std::string>& pieces);
 // Bytes of the stream the channel has read so far.
 size_t Consumed();
 // The sizes of the reads that returned bytes since the last Load, in order.
