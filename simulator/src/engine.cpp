@@ -52,6 +52,30 @@ void NoteItpAssignment(ModuleState* state, const std::string& data, Effects* eff
   }
 }
 
+bool ApplyAssignment(ModuleState* state, const std::string& data, Effects* effects) {
+  const size_t start = data.find("TRVCC ");
+  if (start == std::string::npos || start > 16) return false;
+  size_t end = data.find('\n', start);
+  effects->Event("assignment " + text::Printable(data.substr(start, end - start)));
+  while (end != std::string::npos && end + 1 < data.size()) {
+    const size_t begin = end + 1;
+    end = data.find('\n', begin);
+    const std::string line = data.substr(begin, end == std::string::npos ? end : end - begin);
+    if (line.empty()) break;  // the settings end; the rest is the assignment's own data
+    const size_t equals = line.find('=');
+    const std::string key = text::Trim(line.substr(0, equals));
+    const std::string value = equals == std::string::npos ? "" : line.substr(equals + 1);
+    std::string error;
+    if (key == "itp") {
+      // The command set changes as the module starts again.
+      state->itp_after_restart = text::Trim(value) == "1";
+    } else if (!ApplyProfileSetting(&state->profile, key, value, &error)) {
+      effects->Event("assignment setting refused: " + error);
+    }
+  }
+  return true;
+}
+
 Engine::Engine(const Profile& profile)
     : upgrade_(&state_), at_(&state_), tc_(&state_, &upgrade_), sf_(&state_) {
   state_.profile = profile;

@@ -109,6 +109,8 @@ bool ApplyFaultSetting(Faults* f, const std::string& raw_key, const std::string&
     f->sf_final_result = static_cast<int>(n);
   } else if (key == "sf_no_return") {
     if (!flag(&f->sf_no_return)) return fail("expected 0 or 1");
+  } else if (key == "sf_split_ok") {
+    if (!flag(&f->sf_split_ok)) return fail("expected 0 or 1");
   } else if (key == "sf_stray_bytes") {
     f->sf_stray_bytes = Unescape(value);
   } else if (key == "tc_answer_result") {

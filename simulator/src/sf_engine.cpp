@@ -54,8 +54,11 @@ void SfEngine::Leave(Effects* effects) {
 // The data is complete: the final acknowledgement, then back to AT mode with OK.
 void SfEngine::Finish(Effects* effects) {
   effects->StopTimer(Timer::kSfQuiet);
-  NoteItpAssignment(&state_, data_, effects);
   const uint32_t result = static_cast<uint32_t>(state_.faults.sf_final_result);
+  if (result == 0) {
+    NoteItpAssignment(&state_, data_, effects);
+    ApplyAssignment(&state_, data_, effects);
+  }
   effects->Event("secure frame: " + std::to_string(data_.size()) + " bytes, final result " +
                  std::to_string(result));
   // The module checks the data before it answers for the whole: the final acknowledgement and
@@ -66,7 +69,13 @@ void SfEngine::Finish(Effects* effects) {
     Reset();
     return;
   }
-  effects->Send("\r\nOK\r\n", 2 * kAnswerGapMs);
+  if (state_.faults.sf_split_ok) {
+    effects->Event("fault: final OK in two pieces");
+    effects->Send("\r\nOK", 2 * kAnswerGapMs);
+    effects->Send("\r\n", 2 * kAnswerGapMs);
+  } else {
+    effects->Send("\r\nOK\r\n", 2 * kAnswerGapMs);
+  }
   Leave(effects);
 }
 

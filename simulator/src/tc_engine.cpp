@@ -198,6 +198,7 @@ uint16_t TcEngine::OnPayload(const std::string& payload, Effects* effects) {
     effects->Event("payload of " + std::to_string(payload.size()) + " bytes refused by fault");
     return static_cast<uint16_t>(state_.faults.tc_answer_result);
   }
+  if (ApplyAssignment(&state_, payload, effects)) return 0;
   return upgrade_.OnPayload(payload, effects);
 }
 

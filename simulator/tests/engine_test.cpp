@@ -116,6 +116,9 @@ TEST(EngineTest, AnswerFaults) {
   CheckTable(rows);
 }
 
+// An assignment (service pre-header, header line, settings) and a command that shows its effect.
+const std::string kAssignment("\0\0\0\x04TRVCC 4001 1\noperator_domain=TRV_X\n\nrest", 44);
+const std::string kOperatorDomain = "AT*EERCUST=0,\"TRV_OPERATOR_DOMAIN\"\r";
 const std::string kOpen = "AT*EETC=2\r" + kOk;
 const std::string kClosed = "[reply c0 r0](+5)" + kOk;
 
@@ -136,6 +139,7 @@ TEST(EngineTest, TransparentChannel) {
       {"answer result", "!tc_answer_result=255", {Channel(TcDatagram(1, 0, "a"))}, kOpen + "[ack v2 p3 s1 q0 r0][answer s1 id97 r255]" + kClosed},
       {"unplug in the middle of a payload", "!tc_unplug_after_payload_bytes=20", {"AT*EETC=2\r", TcDatagram(1, 1, "abcdef"), TcDatagram(1, 0, "abcdef"), "AT\r"}, kOpen + "[ack v2 p3 s1 q1 r0]<away>AT\r" + kOk},
       {"an ITP assignment switches at the next restart", "itp_marker=ITP-GO", {Channel(TcDatagram(1, 0, "x ITP-GO y")), "AT\r", kRestart, "AT\r"}, kOpen + "[ack v2 p3 s1 q0 r0][answer s1 id8312 r0]" + kClosed + "AT\r" + kOk + "<away>\r\nCERR: 1\r\n"},
+      {"an assignment applies its settings", "", {Channel(TcDatagram(1, 0, kAssignment)), kOperatorDomain}, kOpen + "[ack v2 p3 s1 q0 r0][answer s1 id0 r0]" + kClosed + kOperatorDomain + "\r\n*EERCUST: TRV_X\r\n" + kOk},
   };
   // clang-format on
   CheckTable(rows);
@@ -157,6 +161,9 @@ TEST(EngineTest, SecureFrame) {
       {"no return to AT mode", "!sf_no_return=1", {"AT*EESFUD=3\r" + SfPacket("a"), "AT\r"}, open + "[sf r0](+20)[sf r0]"},
       {"stray bytes before every response", "!sf_stray_bytes=\\x00\\x01", {"AT*EESFUD=3\r" + SfPacket("a")}, open + "\\x00\\x01[sf r0](+20)\\x00\\x01[sf r0](+40)" + kOk},
       {"an ITP assignment switches at the next restart", "preset=brem;itp_marker=ITP-GO", {"AT*EESFUD=3\r" + SfPacket("ITP-GO"), "AT*E2RESET\r", kWait, "AT\r"}, open + "[sf r0]" + done + "AT*E2RESET\r" + kOk + "<away>\r\nCERR: 1\r\n"},
+      {"the final OK in two pieces", "!sf_split_ok=1", {"AT*EESFUD=3\r" + SfPacket("a")}, open + "[sf r0](+20)[sf r0](+40)\r\nOK(+40)\r\n"},
+      {"an accepted assignment applies its settings", "", {"AT*EESFUD=3\r" + SfPacket(kAssignment), kOperatorDomain}, open + "[sf r0]" + done + kOperatorDomain + "\r\n*EERCUST: TRV_X\r\n" + kOk},
+      {"a refused one does not", "!sf_final_result=4", {"AT*EESFUD=3\r" + SfPacket(kAssignment), kOperatorDomain}, open + "[sf r0](+20)[sf r4](+40)" + kOk + kOperatorDomain + "\r\n*EERCUST: TRV_GENERIC\r\n" + kOk},
   };
   // clang-format on
   CheckTable(rows);

@@ -39,6 +39,7 @@ struct Faults {
   int sf_final_result = 0;    // result of the acknowledgement of the whole data
   bool sf_no_return = false;  // no "\r\nOK\r\n" after the final acknowledgement
   std::string sf_stray_bytes;  // written before every response packet
+  bool sf_split_ok = false;    // the final "\r\nOK\r\n" written in two pieces
 };
 
 // Applies one fault "key" = "value"; keys are the field names above ("never_ready", "split_offsets"

@@ -38,6 +38,10 @@ void QueueUnsolicited(const ModuleState& state, const std::string& text, Effects
 // A payload holding the profile's ITP marker switches the module to ITP mode at its next restart.
 void NoteItpAssignment(ModuleState* state, const std::string& data, Effects* effects);
 
+// Applies the settings of an accepted assignment (the format is in `tarvik-sim --help`); false
+// when `data` is no assignment.
+bool ApplyAssignment(ModuleState* state, const std::string& data, Effects* effects);
+
 }  // namespace tarvik_sim
 
 #endif  // TARVIK_SIM_MODULE_STATE_H_
