@@ -9,6 +9,7 @@
 
 #include "customization_container/include/customization_container.h"
 
+#include <stdlib.h>
 #include <string.h>
 
 #include <deque>
@@ -168,24 +169,57 @@ const ConfigurationSource kConfigurations[] = {
     {"ZRB 207 41",
      "189",
      "190",
-     "353456789000000-353456789999999",
+     "353456789000000:353456789999999",
      {true, true, true, true, true, true, false, false, false, true}},
     {"ZRB 207 42",
      "177",
      "190",
-     "353456789000000-353456789999999",
+     "353456789000000:353456789999999",
      {true, true, true, true, true, true, false, false, false, true}},
     {"ZRB 207 43",
      "189",
      "190",
-     "353456789000000-353456789999999",
+     "353456789000000:353456789999999",
      {true, true, true, true, true, true, false, false, false, true}},
     {"ZRB 207 44",
      "189",
      "190",
-     "353456789000000-353456789999999",
+     "353456789000000:353456789999999",
      {true, true, false, false, true, true, false, false, false, true}},
 };
+
+// What the module reports once it accepted the assignment, as "KEY=VALUE" lines.
+std::string Settings(const AssignmentSource& source, const char* product_number) {
+  const std::string product(product_number);
+  switch (source.type) {
+    case kCcAssignmentTypeSimlock: {
+      static const char* const kLockFields[] = {"Network",   "Network Subset", "Service Provider",
+                                                "Corporate", "SIMLock",        "Extended SIMLock"};
+      const int lock = atoi(source.meta[kCcSimLockMetaDataLockType]) - 16;
+      std::string lines =
+          "report.SIMLock Description=" + std::string(source.meta[kCcSimLockMetaDataDescription]) +
+          "\nreport.SIMLock Product=" + product + "\nreport.SIMLock Revision=" + kRevision + "\n";
+      if (lock >= 0 && lock < 6)
+        lines += std::string("report.Locked ") + kLockFields[lock] + "=2\n";
+      if (strcmp(source.meta[kCcSimLockMetaDataCommandType], "AutoLock") == 0) {
+        lines += "report.AutoLock activated=Yes\n";
+      }
+      return lines;
+    }
+    case kCcAssignmentTypeOperatorDomain:
+      return "operator_domain=" + std::string(source.meta[kCcGenericMetaDataName]) +
+             "\nnetwork_customization=" + source.meta[kCcGenericMetaDataName] + ";3\n";
+    case kCcAssignmentTypeITP:
+      return "itp=1\n";
+    case kCcAssignmentTypeCustomizationFile:
+      return "report.Cust. Product=" + product + "\nreport.Cust. Version=" + kRevision + "\n";
+    case kCcAssignmentTypeSubDomain:
+      return "domain=3." + std::string(source.meta[kCcGenericMetaDataSubDomain]) + "\n";
+    case kCcAssignmentTypeSetPlatformParameter:
+      break;
+  }
+  return std::string();
+}
 
 // Interface records and their storage, laid out once.
 struct Container {
@@ -206,11 +240,16 @@ struct Container {
       record.assignment_type = source.type;
       record.restart_required = source.restart_required;
       record.file_name = Text(source.file_name);
-      // Deterministic content: a small header naming the assignment, then a counting pattern.
-      std::vector<unsigned char> bytes;
-      std::string header = "TRVCC " + std::to_string(source.id) + " " +
-                           std::to_string(static_cast<int>(source.type)) + "\n";
-      bytes.assign(header.begin(), header.end());
+      // The service pre-header (two bytes the transparent channel fills with its request id,
+      // the security mechanism, a request), the assignment's header line, the settings the
+      // module applies when it accepts it, an empty line, then a counting pattern.
+      const char* mechanism = source.type == kCcAssignmentTypeSimlock ? "0" : source.meta[5];
+      std::string text = "TRVCC " + std::to_string(source.id) + " " +
+                         std::to_string(static_cast<int>(source.type)) + "\n" +
+                         Settings(source, record.product_number) + "\n";
+      std::vector<unsigned char> bytes = {
+          0, 0, static_cast<unsigned char>(atoi(mechanism ? mechanism : "0")), 4};
+      bytes.insert(bytes.end(), text.begin(), text.end());
       for (unsigned int i = 0; i < 64 + source.id % 97; ++i) {
         bytes.push_back(static_cast<unsigned char>((i * 7 + source.id) & 0xff));
       }
