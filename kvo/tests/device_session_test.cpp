@@ -291,14 +291,6 @@ class ItpSwitchWithoutItpAssignmentsTest : public ItpSwitchTest {
   }
 };
 
-class ItpSwitchWithSampleContainerTest : public ItpSwitchTest {
- protected:
-  void SetUp() override {
-    container_ = kvo_test::SampleContainer();
-    ItpSwitchTest::SetUp();
-  }
-};
-
 TEST_F(ItpSwitchTest, WithoutContainerNothingIsSent) {
   KvoDeviceHandle handle = StartAndOpen(tarvik_sim::CaltProfile());
   module_.ClearTranscript();
@@ -311,14 +303,6 @@ TEST_F(ItpSwitchWithoutItpAssignmentsTest, NoItpAssignmentNothingIsSent) {
   KvoDeviceHandle handle = StartAndOpen(tarvik_sim::BremProfile());
   module_.ClearTranscript();
   EXPECT_EQ(kKvoResultCustomErrorNoFilesFoundForType, DeviceSetItpMode(handle, kDeviceItpModeOn));
-  EXPECT_TRUE(module_.Commands().empty());
-  EXPECT_EQ(kDeviceItpModeOff, DeviceGetRecord(handle)->itp_mode);
-}
-
-TEST_F(ItpSwitchWithSampleContainerTest, SendingTheAssignmentIsNotAvailableYet) {
-  KvoDeviceHandle handle = StartAndOpen(tarvik_sim::CaltProfile());
-  module_.ClearTranscript();
-  EXPECT_EQ(kKvoResultGeneralErrorNotImplemented, DeviceSetItpMode(handle, kDeviceItpModeOn));
   EXPECT_TRUE(module_.Commands().empty());
   EXPECT_EQ(kDeviceItpModeOff, DeviceGetRecord(handle)->itp_mode);
 }

@@ -11,6 +11,7 @@
 
 #include "customization_container/include/customization_container.h"
 #include "kvo.h"
+#include "transport/src/transparent_channel/transparent_channel.h"
 
 typedef uint32_t CustomAssignmentId;
 
@@ -112,5 +113,22 @@ KvoResult CustomReleaseListAssignments(CustomAssignmentStructType* list);
 
 KvoResult CustomCopyCommonAssignmentData(KvoCustomCommonAssignmentData* destination,
                                          const CustomAssignmentStructType* source);
+
+// Whether `value` is in `source_data`, a list such as "100:199,250": entries separated by
+// data_separator; an entry holding range_separator is a range from the number before it to the
+// number after it. Numbers are decimal, compared at 64 bits. An entry of more than 255 characters
+// is refused rather than cut, so that no cut number can let a value in.
+bool CustomCheckDataInRange(uint64_t value, const char* source_data, const char* range_separator,
+                            const char* data_separator);
+
+// Sends `data` over the module's channel: the secure frame protocol on Brem, the transparent
+// channel elsewhere (always closed again). kKvoResultCustomDataTransferError when either fails.
+KvoResult CustomSendAssignment(KvoDeviceHandle handle, unsigned char* data, size_t data_size,
+                               TlTcProgressCallback* progress_callback);
+// Validates the assignment for the module, sends it, and resets the module when the assignment
+// asks for a restart.
+KvoResult CustomSendContainerAssignment(KvoDeviceHandle handle, CustomAssignmentId id);
+// After a SIM-lock assignment: success when the module reports an active lock.
+KvoResult CustomCheckDeviceSimlock(KvoDeviceHandle handle);
 
 #endif  // KVO_SRC_CUSTOM_CUSTOM_H_

@@ -180,8 +180,9 @@ KvoResult LeaveItpMode(KvoDeviceHandle handle, KvoDevicePlatformType type) {
   return kKvoResultSuccess;
 }
 
-// Into ITP mode: the module enters it when it receives an ITP assignment of the customization
-// container.
+// Into ITP mode: the module enters it at its next start after it received an ITP assignment of
+// the customization container; the first assignment for its product number that validates is
+// sent.
 KvoResult EnterItpMode(KvoDeviceHandle handle) {
   CustomAssignmentStructType* list = nullptr;
   size_t size = 0;
@@ -190,11 +191,54 @@ KvoResult EnterItpMode(KvoDeviceHandle handle) {
     KvoLogErrorCode(kSender, result);
     return result;
   }
+  KvoProductNumber product_number = "";
+  KvoDeviceGetProductNumber(handle, &product_number);
+  const CustomAssignmentStructType* chosen = nullptr;
+  for (size_t i = 0; i < size && chosen == nullptr; ++i) {
+    if (KvoCustomCompareDeviceProductNumber(product_number, list[i].zrb) != kKvoResultSuccess) {
+      continue;
+    }
+    if (KvoCustomValidateAssignment(handle, list[i].assignment_id) == kKvoResultSuccess) {
+      chosen = &list[i];
+    } else {
+      KvoLogInfo(kSender, "Assignment %d is not applicable for device",
+                 static_cast<int>(list[i].assignment_id));
+    }
+  }
+  if (chosen == nullptr) {
+    CustomReleaseListAssignments(list);
+    KvoLogError(kSender, "No ITP assignment applies to device %u.", handle);
+    return kKvoResultDeviceErrorSettingItpMode;
+  }
+  const CustomAssignmentId id = chosen->assignment_id;
+  const bool restarts_itself = chosen->restart_required;
   CustomReleaseListAssignments(list);
-  // Choosing, validating and sending the assignment belongs to the customization sending layer,
-  // which this build does not have yet.
-  KvoLogError(kSender, "Sending an ITP assignment to device %u is not implemented.", handle);
-  return kKvoResultGeneralErrorNotImplemented;
+  KvoLogInfo(kSender, "Send assignment, assignment_id %d", static_cast<int>(id));
+  result = CustomSendContainerAssignment(handle, id);
+  if (result != kKvoResultSuccess) return result;
+  device_information[handle].itp_mode = kDeviceItpModeOn;
+  if (!restarts_itself) {
+    KvoLogInfo(kSender, "Restart device to make sure that the device is in the specified mode.");
+    {
+      DeviceAtExchange exchange;
+      if (exchange.Send(kSender, handle, "AT*E2RESET", 10) != kTlResultSuccess) {
+        return kKvoResultGeneralErrorAtError;
+      }
+      if (!exchange.Ok()) {
+        KvoLogError(kSender, "AT command failed when resetting device %u.", handle);
+        return kKvoResultDeviceErrorFailedToReset;
+      }
+    }
+    KvoLogInfo(kSender, "Open ITP port by using the same handle.");
+    const TlResult reopened = TlDeviceReOpenByhandle(handle, kReopenByHandleAttempts);
+    if (reopened != kTlResultSuccess) {
+      TlLogErrorCode(kSender, reopened);
+      return kKvoResultDeviceErrorSettingItpMode;
+    }
+  }
+  KvoLogInfo(kSender, "Successfully set requested ITP mode, %s, on device %u.",
+             ItpModeName(kDeviceItpModeOn), handle);
+  return kKvoResultSuccess;
 }
 
 KvoResult SendLedCommand(KvoDeviceHandle handle, const char* command, unsigned int timeout) {
