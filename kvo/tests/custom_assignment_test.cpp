@@ -185,31 +185,21 @@ TEST_F(AssignmentTest, RefusedSecureFrameSend) {
   EXPECT_EQ(kKvoResultSuccess, KvoDeviceGetTemperature(handle, &temperature));
 }
 
-TEST_F(AssignmentTest, ItpModeThroughTheFirstApplicableAssignment) {
-  const KvoDeviceHandle handle = StartAndOpen(tarvik_sim::CaltProfile());
-  ASSERT_EQ(kKvoResultSuccess, DeviceSetItpMode(handle, kDeviceItpModeOn));
-  EXPECT_TRUE(module_.CurrentProfile().itp_mode);
-  EXPECT_EQ(kDeviceItpModeOn, DeviceGetRecord(handle)->itp_mode);
-  EXPECT_TRUE(Received("VERS"));
-}
-
-TEST_F(AssignmentTest, ItpAssignmentWithoutRestartIsFollowedByOne) {
+TEST_F(AssignmentTest, ItpModeOnlyThroughAnAssignmentThatApplies) {
   Profile profile = tarvik_sim::BremProfile();
   profile.Set("Product Number", "ZRB 207 42/1");
-  profile.eotp = "*EOTP: 177";
-  const KvoDeviceHandle handle = StartAndOpen(profile);
-  ASSERT_EQ(kKvoResultSuccess, DeviceSetItpMode(handle, kDeviceItpModeOn));
-  EXPECT_TRUE(Received("AT*E2RESET"));
-  EXPECT_TRUE(module_.CurrentProfile().itp_mode);
-}
-
-TEST_F(AssignmentTest, NoApplicableItpAssignmentSendsNothing) {
-  Profile profile = tarvik_sim::BremProfile();
   profile.eotp = "*EOTP: 190";
   const KvoDeviceHandle handle = StartAndOpen(profile);
   EXPECT_EQ(kKvoResultDeviceErrorSettingItpMode, DeviceSetItpMode(handle, kDeviceItpModeOn));
   EXPECT_FALSE(Received("AT*EESFUD=3"));
   EXPECT_EQ(kDeviceItpModeOff, DeviceGetRecord(handle)->itp_mode);
+  // This assignment does not restart the module by itself: the switch restarts it.
+  profile = module_.CurrentProfile();
+  profile.eotp = "*EOTP: 177";
+  module_.SetProfile(profile);
+  ASSERT_EQ(kKvoResultSuccess, DeviceSetItpMode(handle, kDeviceItpModeOn));
+  EXPECT_TRUE(Received("AT*E2RESET"));
+  EXPECT_TRUE(module_.CurrentProfile().itp_mode);
 }
 
 TEST_F(AssignmentTest, BremLedGoesThroughItpMode) {
@@ -217,6 +207,7 @@ TEST_F(AssignmentTest, BremLedGoesThroughItpMode) {
   ASSERT_EQ(kKvoResultSuccess, KvoDeviceSetLedState(handle, kKvoDeviceLedStateOn));
   EXPECT_TRUE(module_.CurrentProfile().led_on);
   EXPECT_TRUE(module_.CurrentProfile().itp_mode);
+  EXPECT_EQ(kDeviceItpModeOn, DeviceGetRecord(handle)->itp_mode);
   EXPECT_TRUE(Received("AT*EESFUD=3"));
   EXPECT_TRUE(Received("ledc=1,1"));
 }

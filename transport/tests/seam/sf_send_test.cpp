@@ -82,6 +82,7 @@ TEST_F(SfSendTest, SequenceOfPacketsAcknowledgementsAndClose) {
       {"no data", 0, {kOk, kOk, ack, kOk}, kDone, {}, 0},
       {"stray bytes", 3, {kOk, kOk, Ack(0, "\x01\x02"), ack, kOk}, kDone, {3}, 1},
       {"pending", 3, {kOk, kOk, Ack(1), Ack(1), kOk}, kDone, {3}, 1},
+      {"one read holding everything", 3, {kOk, kOk, ack + ack + kOk}, kDone, {3}, 1},
       {"ack in pieces", 3, {kOk, kOk, ack.substr(0, 5), ack.substr(5), ack, kOk}, kDone, {3}, 1},
       {"split OK", 3, {kOk, kOk, ack, ack, "\r\nO", "K\r\n"}, kDone, {3}, 1},
       {"OK not last", 3, {kOk, kOk, ack, ack, kOk + "X"}, kCloseFailed, {3}, 1},
