@@ -3,50 +3,82 @@
 #include <string.h>
 
 #include <algorithm>
+#include <deque>
 
 namespace fake_device {
 namespace {
 
-std::string stream_bytes;
+std::deque<std::string> pieces;
+size_t offset = 0;  // into pieces.front()
 size_t position = 0;
-size_t piece = 0;
+size_t chunk_limit = 0;
 std::string sent;
 std::vector<size_t> reads;
-std::vector<size_t> piece_ends;  // stream offsets no read crosses
+std::vector<int> timeouts;
+bool unlocked_io = false;
 TlDeviceOwner owner = kTlDeviceOwnerAt;
 int lock_depth = 0;
 TlDeviceCallback* receive_callback = nullptr;
+Responder responder;
+TlResult send_result = kTlResultSuccess;
+TlResult lock_result = kTlResultSuccess;
 
 }  // namespace
 
+void Reset() {
+  Load(nullptr, 0, 0);
+  owner = kTlDeviceOwnerAt;
+  lock_depth = 0;
+  responder = nullptr;
+  send_result = kTlResultSuccess;
+  lock_result = kTlResultSuccess;
+}
+
 void Load(const unsigned char* stream, size_t size, size_t chunk) {
-  stream_bytes.assign(reinterpret_cast<const char*>(stream), size);
+  pieces.clear();
+  if (size > 0) pieces.emplace_back(reinterpret_cast<const char*>(stream), size);
+  offset = 0;
   position = 0;
-  piece = chunk;
+  chunk_limit = chunk;
   sent.clear();
   reads.clear();
-  piece_ends.clear();
+  timeouts.clear();
+  unlocked_io = false;
 }
 
-void LoadPieces(const std::vector<std::string>& pieces) {
-  std::string joined;
-  std::vector<size_t> ends;
-  for (const std::string& piece_bytes : pieces) {
-    joined += piece_bytes;
-    ends.push_back(joined.size());
+void Push(const std::string& piece) {
+  pieces.push_back(piece);
+}
+
+void LoadPieces(const std::vector<std::string>& new_pieces) {
+  Load(nullptr, 0, 0);
+  for (const std::string& piece : new_pieces) {
+    if (!piece.empty()) Push(piece);
   }
-  Load(reinterpret_cast<const unsigned char*>(joined.data()), joined.size(), 0);
-  piece_ends = ends;
 }
-
+void SetResponder(Responder new_responder) {
+  responder = std::move(new_responder);
+}
+void SetSendResult(TlResult result) {
+  send_result = result;
+}
+void SetLockResult(TlResult result) {
+  lock_result = result;
+}
 size_t Consumed() {
   return position;
 }
 const std::vector<size_t>& Reads() {
   return reads;
 }
+const std::vector<int>& ReadTimeouts() {
+  return timeouts;
+}
 const std::string& Sent() {
   return sent;
+}
+bool UnlockedIo() {
+  return unlocked_io;
 }
 void SetOwner(TlDeviceOwner new_owner) {
   owner = new_owner;
@@ -67,15 +99,22 @@ using namespace fake_device;
 
 extern "C" {
 
-TlResult __wrap_TlDeviceReceive(TlDeviceHandle, unsigned char* data, size_t size, int,
+TlResult __wrap_TlDeviceReceive(TlDeviceHandle, unsigned char* data, size_t size, int timeout,
                                 size_t* number_of_read_bytes) {
   *number_of_read_bytes = 0;
-  size_t count = std::min(size, stream_bytes.size() - position);
-  if (piece != 0) count = std::min(count, piece);
-  const auto end = std::upper_bound(piece_ends.begin(), piece_ends.end(), position);
-  if (end != piece_ends.end()) count = std::min(count, *end - position);
+  timeouts.push_back(timeout);
+  unlocked_io = unlocked_io || lock_depth == 0;
+  if (pieces.empty()) return kTlResultGeneralErrorOperationTimedOut;
+  const std::string& piece = pieces.front();
+  size_t count = std::min(size, piece.size() - offset);
+  if (chunk_limit != 0) count = std::min(count, chunk_limit);
+  if (count > 0) memcpy(data, piece.data() + offset, count);
+  offset += count;
+  if (offset == piece.size()) {
+    pieces.pop_front();
+    offset = 0;
+  }
   if (count == 0) return kTlResultGeneralErrorOperationTimedOut;
-  memcpy(data, stream_bytes.data() + position, count);
   position += count;
   reads.push_back(count);
   *number_of_read_bytes = count;
@@ -83,7 +122,13 @@ TlResult __wrap_TlDeviceReceive(TlDeviceHandle, unsigned char* data, size_t size
 }
 
 TlResult __wrap_TlDeviceSend(TlDeviceHandle, const unsigned char* data, size_t size) {
-  sent.append(reinterpret_cast<const char*>(data), size);
+  unlocked_io = unlocked_io || lock_depth == 0;
+  if (send_result != kTlResultSuccess) return send_result;
+  const std::string bytes(reinterpret_cast<const char*>(data), size);
+  sent += bytes;
+  if (responder) {
+    for (const std::string& piece : responder(bytes)) pieces.push_back(piece);
+  }
   return kTlResultSuccess;
 }
 
@@ -98,6 +143,7 @@ TlResult __wrap_TlDeviceRegisterCallback(TlDeviceHandle, TlDeviceOwner,
 }
 
 TlResult __wrap_TlDeviceLock(TlDeviceHandle) {
+  if (lock_result != kTlResultSuccess) return lock_result;
   ++lock_depth;
   return kTlResultSuccess;
 }
