@@ -9,9 +9,6 @@
 #include <apr_general.h>
 #include <stddef.h>
 #include <stdint.h>
-#include <stdio.h>
-#include <stdlib.h>
-#include <string.h>
 
 #include <string>
 #include <vector>
@@ -27,15 +24,12 @@ namespace {
 using tarvik_fuzz::Check;
 
 const TlDeviceHandle kHandle = 0;
-unsigned int last_sent = 0;
+unsigned last_sent = 0;
 // The session of the next payload: the channel counts them over the whole process.
 uint16_t next_session = 1;
 
-void Progress(unsigned int bytes_sent, unsigned int bytes_total) {
-  if (bytes_sent < last_sent || bytes_sent > bytes_total) {
-    fprintf(stderr, "progress went from %u to %u of %u\n", last_sent, bytes_sent, bytes_total);
-    abort();
-  }
+void Progress(unsigned bytes_sent, unsigned bytes_total) {
+  Check(bytes_sent >= last_sent && bytes_sent <= bytes_total, "progress grows up to the total");
   last_sent = bytes_sent;
 }
 

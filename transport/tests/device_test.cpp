@@ -1,314 +1,299 @@
-// Device manager over raw pseudo-terminal pairs: the table, open and close, the receive thread's
-// dispatch, the device lock, owners, draining and both reopens.
+// Device manager over pseudo-terminals: the table, open and close, the receive thread's dispatch,
+// the device lock, owners and both reopens. The executable wraps CommonSleep to see the fixed waits
+// the manager takes. Results in tables by value (golden/results.txt).
 
 #include "transport/src/device/device.h"
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <memory>
 #include <mutex>
+#include <set>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "common/src/wait_seam.h"
 #include "testing/wait.h"
 #include "transport/src/at/at.h"
 #include "transport/tests/support/pty_support.h"
 
 namespace {
 
+std::mutex mutex;
+std::thread::id test_thread;
+std::string test_waits;                     // the test thread's waits in seconds: "1 3 "
+std::set<apr_interval_time_t> other_waits;  // the receive threads' waits
+std::vector<std::string> calls;             // callbacks and listeners: "who:result:data"
+
+}  // namespace
+
+extern "C" void __real_CommonSleep(apr_interval_time_t wait);
+extern "C" void __wrap_CommonSleep(apr_interval_time_t wait) {
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (std::this_thread::get_id() == test_thread) {
+      test_waits += std::to_string(wait / 1000000) + " ";
+    } else {
+      other_waits.insert(wait);
+    }
+  }
+  __real_CommonSleep(wait);
+}
+
+namespace {
+
 using tarvik_test::WaitFor;
-using tl_test::DeviceMapDir;
 using tl_test::OpenDevice;
 using tl_test::PtyPair;
-using tl_test::TransportTest;
+using Lines = std::vector<std::string>;
 
-// What the device callbacks saw, by slot.
-struct Call {
-  int slot;
-  TlDeviceHandle handle;
-  TlResult result;
-  std::string data;
-};
-std::mutex calls_mutex;
-std::vector<Call> calls;
-
+template <typename T>
+T Locked(const T& value) {
+  std::lock_guard<std::mutex> lock(mutex);
+  return value;
+}
+void Note(const std::string& who, TlResult result, const std::string& data) {
+  std::lock_guard<std::mutex> lock(mutex);
+  calls.push_back(who + ":" + std::to_string(result) + ":" + data);
+}
 template <int kSlot>
-void Record(TlDeviceHandle handle, TlResult result, const char* data, size_t size) {
-  std::lock_guard<std::mutex> lock(calls_mutex);
-  calls.push_back({kSlot, handle, result, data != nullptr ? std::string(data, size) : ""});
+void Record(TlDeviceHandle, TlResult result, const char* data, size_t size) {
+  Note(std::to_string(kSlot), result, data != nullptr ? std::string(data, size) : "");
+}
+void Listener(TlResult result, TlDeviceHandle, TlAtResult* at_result, const void* who) {
+  Note(static_cast<const char*>(who), result, at_result->data);
+  TlAtReleaseAtResult(at_result);
 }
 
-std::vector<Call> Calls() {
-  std::lock_guard<std::mutex> lock(calls_mutex);
-  return calls;
-}
-
-class DeviceTest : public TransportTest {
+class DeviceTest : public tl_test::TransportTest {
  protected:
   void SetUp() override {
+    test_thread = std::this_thread::get_id();
     TransportTest::SetUp();
-    std::lock_guard<std::mutex> lock(calls_mutex);
     calls.clear();
+  }
+  static std::string TakeWaits() {
+    std::lock_guard<std::mutex> lock(mutex);
+    std::string waits;
+    waits.swap(test_waits);
+    return waits;
+  }
+  // Opens a new pty as handle 0.
+  std::unique_ptr<PtyPair> OpenPort() {
+    auto pty = std::make_unique<PtyPair>();
+    TlDeviceHandle handle = 99;
+    EXPECT_EQ(kTlResultSuccess, OpenDevice(pty->SlavePath(), &handle));
+    EXPECT_EQ(0u, handle);
+    return pty;
   }
 };
 
 TEST(DeviceStoppedTest, EveryCallNeedsTheStartedModule) {
   TlSetLogTypesForScreen(kTlLogTypeMaskNone);
-  TlDeviceOpenParameters parameters = {"/dev/null", 115200};
   TlDeviceHandle handle = 0;
+  const TlDeviceOpenParameters parameters = {"/dev/null", 115200};
   EXPECT_EQ(kTlResultGeneralErrorNotInitialized, TlDeviceOpen(&parameters, &handle));
-  EXPECT_EQ(kTlResultGeneralErrorNotInitialized, TlDeviceIsOpen(0));
-  EXPECT_EQ(kTlResultGeneralErrorNotInitialized, TlDeviceClose(0));
-  EXPECT_EQ(kTlResultGeneralErrorNotInitialized, TlDeviceLock(0));
-  EXPECT_EQ(kTlResultGeneralErrorNotInitialized, TlDeviceClearBuffers(0));
-  TlSetLogTypesForScreen(kTlLogTypeMaskDefaultScreen);
+  for (auto call : {TlDeviceIsOpen, TlDeviceClose, TlDeviceLock, TlDeviceClearBuffers}) {
+    EXPECT_EQ(kTlResultGeneralErrorNotInitialized, call(0));
+  }
 }
 
 TEST_F(DeviceTest, HandleChecks) {
-  EXPECT_EQ(kTlResultDeviceErrorInvalidHandle, TlDeviceIsOpen(10));
-  EXPECT_EQ(kTlResultDeviceErrorInvalidHandle, TlDeviceClose(10));
-  EXPECT_EQ(kTlResultDeviceErrorInvalidHandle, TlDeviceLock(10));
-  EXPECT_EQ(kTlResultDeviceErrorInvalidHandle, TlDeviceReopen(10, 1, 0));
-  EXPECT_EQ(kTlResultDeviceErrorInvalidHandle,
-            TlDeviceRegisterCallback(10, kTlDeviceOwnerAt, Record<0>));
-  // A free row passes the handle check; what needs an open device says so.
-  EXPECT_EQ(kTlResultGeneralErrorDeviceNotOpen, TlDeviceIsOpen(0));
-  EXPECT_EQ(kTlResultSuccess, TlDeviceClose(0));
-  EXPECT_EQ(kTlResultDeviceErrorCouldNotOpenDevice, TlDeviceLock(0));
-  EXPECT_EQ(kTlResultDeviceErrorCouldNotOpenDevice, TlDeviceUnlock(0));
-  EXPECT_EQ(kTlResultGeneralErrorDeviceNotOpen, TlDeviceReopen(0, 1, 0));
-  EXPECT_EQ(kTlResultDeviceErrorCouldNotReadFromDevice, TlDeviceClearBuffers(0));
   const unsigned char byte = 'A';
-  EXPECT_EQ(kTlResultDeviceErrorCouldNotWriteToDevice, TlDeviceSend(0, &byte, 1));
   TlDeviceOwner owner = kTlDeviceOwnerAt;
-  EXPECT_EQ(kTlResultSuccess, TlDeviceGetOwner(0, &owner));
+  const struct {
+    std::function<TlResult()> call;
+    int result;
+  } rows[] = {
+      {[] { return TlDeviceIsOpen(10); }, 200},
+      {[] { return TlDeviceClose(10); }, 200},
+      {[] { return TlDeviceLock(10); }, 200},
+      {[] { return TlDeviceReopen(10, 1, 0); }, 200},
+      {[] { return TlDeviceRegisterCallback(10, kTlDeviceOwnerAt, Record<0>); }, 200},
+      // A free row passes the handle check; what needs an open device says so.
+      {[] { return TlDeviceIsOpen(0); }, 4},
+      {[] { return TlDeviceClose(0); }, 0},
+      {[] { return TlDeviceLock(0); }, 202},
+      {[] { return TlDeviceUnlock(0); }, 202},
+      {[] { return TlDeviceReopen(0, 1, 0); }, 4},
+      {[] { return TlDeviceReOpenByhandle(0, 1); }, 4},
+      {[] { return TlDeviceClearBuffers(0); }, 205},
+      {[&] { return TlDeviceSend(0, &byte, 1); }, 204},
+      {[] { return TlDeviceSetOwner(0, kTlDeviceOwnerAt); }, 4},
+      {[&] { return TlDeviceGetOwner(0, &owner); }, 0},
+  };
+  for (const auto& row : rows) EXPECT_EQ(row.result, row.call());
   EXPECT_EQ(kTlDeviceOwnerInvalid, owner);
-  EXPECT_EQ(kTlResultGeneralErrorDeviceNotOpen, TlDeviceSetOwner(0, kTlDeviceOwnerAt));
 }
 
-TEST_F(DeviceTest, FailedOpenLeavesTheRowFree) {
+// Ten rows: handles 0 to 9, the eleventh open finds none, a closed row is taken again first and
+// starts with owner AT. A failed open leaves its row free.
+TEST_F(DeviceTest, TenRows) {
   TlDeviceHandle handle = 99;
   EXPECT_EQ(kTlResultDeviceErrorCouldNotOpenDevice, OpenDevice("/dev/no-such-port", &handle));
-  EXPECT_EQ(kTlResultGeneralErrorDeviceNotOpen, TlDeviceIsOpen(0));
-  PtyPair pty;
-  ASSERT_EQ(kTlResultSuccess, OpenDevice(pty.SlavePath(), &handle));
-  EXPECT_EQ(0u, handle);
+  std::vector<std::unique_ptr<PtyPair>> ports;
+  for (TlDeviceHandle expected = 0; expected < 11; ++expected) {
+    ports.push_back(std::make_unique<PtyPair>());
+    EXPECT_EQ(expected < 10 ? 0 : 201, OpenDevice(ports.back()->SlavePath(), &handle));
+    EXPECT_EQ(std::min(expected, 9u), handle);
+  }
+  ASSERT_EQ(kTlResultSuccess, TlDeviceSetOwner(3, kTlDeviceOwnerSecureFrame));
+  ASSERT_EQ(kTlResultSuccess, TlDeviceClose(3));
+  ASSERT_EQ(kTlResultSuccess, OpenDevice(ports[10]->SlavePath(), &handle));
+  EXPECT_EQ(3u, handle);
   TlDeviceOwner owner = kTlDeviceOwnerInvalid;
-  EXPECT_EQ(kTlResultSuccess, TlDeviceGetOwner(handle, &owner));
+  ASSERT_EQ(kTlResultSuccess, TlDeviceGetOwner(3, &owner));
   EXPECT_EQ(kTlDeviceOwnerAt, owner);
+  EXPECT_EQ("\r\n", ports[10]->Read(1000, "\r\n"));
 }
 
 TEST_F(DeviceTest, ReceiveThreadHandsBytesToEveryCallbackInSlotOrder) {
-  PtyPair pty;
-  TlDeviceHandle handle = 0;
-  ASSERT_EQ(kTlResultSuccess, OpenDevice(pty.SlavePath(), &handle));
-  ASSERT_EQ(kTlResultSuccess,
-            TlDeviceRegisterCallback(handle, kTlDeviceOwnerSecureFrame, Record<4>));
-  ASSERT_EQ(kTlResultSuccess, TlDeviceRegisterCallback(handle, kTlDeviceOwnerAt, Record<0>));
-  ASSERT_EQ(kTlResultSuccess, TlDeviceRegisterCallback(handle, kTlDeviceOwnerDebugMux, Record<2>));
-  // Owners outside the table are refused and store nothing.
-  EXPECT_EQ(kTlResultGeneralErrorInvalidParameter,
-            TlDeviceRegisterCallback(handle, kTlDeviceOwnerInvalid, Record<5>));
-  EXPECT_EQ(kTlResultGeneralErrorInvalidParameter,
-            TlDeviceRegisterCallback(handle, static_cast<TlDeviceOwner>(77), Record<5>));
-  // Whatever the owner, every registered callback gets the bytes.
-  ASSERT_EQ(kTlResultSuccess, TlDeviceSetOwner(handle, kTlDeviceOwnerTransparentChannel));
-
-  ASSERT_TRUE(pty.Write("\r\n*EEUSTATE:1,3\r\n"));
-  ASSERT_TRUE(WaitFor([] { return Calls().size() >= 3; }, 5000));
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  const auto seen = Calls();
-  ASSERT_EQ(3u, seen.size());
-  const int order[] = {0, 2, 4};
-  for (size_t index = 0; index < seen.size(); ++index) {
-    EXPECT_EQ(order[index], seen[index].slot);
-    EXPECT_EQ(handle, seen[index].handle);
-    EXPECT_EQ(kTlResultSuccess, seen[index].result);
-    EXPECT_EQ("\r\n*EEUSTATE:1,3\r\n", seen[index].data);
+  auto pty = OpenPort();
+  ASSERT_EQ(kTlResultSuccess, TlDeviceRegisterCallback(0, kTlDeviceOwnerSecureFrame, Record<4>));
+  ASSERT_EQ(kTlResultSuccess, TlDeviceRegisterCallback(0, kTlDeviceOwnerAt, Record<0>));
+  ASSERT_EQ(kTlResultSuccess, TlDeviceRegisterCallback(0, kTlDeviceOwnerDebugMux, Record<2>));
+  for (int owner : {static_cast<int>(kTlDeviceOwnerInvalid), 77}) {
+    EXPECT_EQ(kTlResultGeneralErrorInvalidParameter,
+              TlDeviceRegisterCallback(0, static_cast<TlDeviceOwner>(owner), Record<5>));
   }
-
-  // Emptying a slot stops its deliveries.
-  ASSERT_EQ(kTlResultSuccess, TlDeviceRegisterCallback(handle, kTlDeviceOwnerAt, nullptr));
-  ASSERT_TRUE(pty.Write("more"));
-  ASSERT_TRUE(WaitFor([] { return Calls().size() >= 5; }, 5000));
+  // Whatever the owner, every registered callback gets the bytes; an emptied slot gets nothing.
+  ASSERT_EQ(kTlResultSuccess, TlDeviceSetOwner(0, kTlDeviceOwnerTransparentChannel));
+  ASSERT_TRUE(pty->Write("ring"));
+  ASSERT_TRUE(WaitFor([] { return Locked(calls).size() >= 3; }, 5000));
+  ASSERT_EQ(kTlResultSuccess, TlDeviceRegisterCallback(0, kTlDeviceOwnerAt, nullptr));
+  ASSERT_TRUE(pty->Write("more"));
+  ASSERT_TRUE(WaitFor([] { return Locked(calls).size() >= 5; }, 5000));
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  const auto later = Calls();
-  ASSERT_EQ(5u, later.size());
-  EXPECT_EQ(2, later[3].slot);
-  EXPECT_EQ(4, later[4].slot);
-  TlDeviceRegisterCallback(handle, kTlDeviceOwnerDebugMux, nullptr);
-  TlDeviceRegisterCallback(handle, kTlDeviceOwnerSecureFrame, nullptr);
+  EXPECT_EQ((Lines{"0:0:ring", "2:0:ring", "4:0:ring", "2:0:more", "4:0:more"}), Locked(calls));
 }
 
 TEST_F(DeviceTest, HeldLockKeepsTheReceiveThreadOffThePort) {
-  PtyPair pty;
-  TlDeviceHandle handle = 0;
-  ASSERT_EQ(kTlResultSuccess, OpenDevice(pty.SlavePath(), &handle));
-  ASSERT_EQ(kTlResultSuccess, TlDeviceRegisterCallback(handle, kTlDeviceOwnerAt, Record<0>));
-  EXPECT_EQ(kTlResultGeneralErrorOperationTimedOut, TlDeviceClearBuffers(handle));
-
-  ASSERT_EQ(kTlResultSuccess, TlDeviceLock(handle));
-  ASSERT_TRUE(pty.Write("stale answer"));
+  auto pty = OpenPort();
+  ASSERT_EQ(kTlResultSuccess, TlDeviceRegisterCallback(0, kTlDeviceOwnerAt, Record<0>));
+  EXPECT_EQ(kTlResultGeneralErrorOperationTimedOut, TlDeviceClearBuffers(0));
+  ASSERT_EQ(kTlResultSuccess, TlDeviceLock(0));
+  ASSERT_TRUE(pty->Write("stale answer"));
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  EXPECT_TRUE(Calls().empty());
-  EXPECT_EQ(kTlResultSuccess, TlDeviceClearBuffers(handle));
-  EXPECT_EQ(kTlResultGeneralErrorOperationTimedOut, TlDeviceClearBuffers(handle));
-  EXPECT_EQ(kTlResultSuccess, TlDeviceUnlock(handle));
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  EXPECT_TRUE(Calls().empty());
-  TlDeviceRegisterCallback(handle, kTlDeviceOwnerAt, nullptr);
-}
-
-TEST_F(DeviceTest, DeviceLockIsBinaryAndAnyThreadMayGiveItBack) {
-  PtyPair pty;
-  TlDeviceHandle handle = 0;
-  ASSERT_EQ(kTlResultSuccess, OpenDevice(pty.SlavePath(), &handle));
-  ASSERT_EQ(kTlResultSuccess, TlDeviceLock(handle));
-  std::thread other([&] { EXPECT_EQ(kTlResultSuccess, TlDeviceUnlock(handle)); });
-  other.join();
-  ASSERT_EQ(kTlResultSuccess, TlDeviceLock(handle));
-  EXPECT_EQ(kTlResultSuccess, TlDeviceUnlock(handle));
-}
-
-TEST_F(DeviceTest, SendAndReceiveThroughTheHandle) {
-  PtyPair pty;
-  TlDeviceHandle handle = 0;
-  ASSERT_EQ(kTlResultSuccess, OpenDevice(pty.SlavePath(), &handle));
-  pty.Read(500, "\r\n");
-  ASSERT_EQ(kTlResultSuccess, TlDeviceLock(handle));
-  const std::string command = "AT*EEVINFO=99\r\n";
-  EXPECT_EQ(
-      kTlResultSuccess,
-      TlDeviceSend(handle, reinterpret_cast<const unsigned char*>(command.data()), command.size()));
-  EXPECT_EQ(command, pty.Read(1000, "\r\n"));
-  ASSERT_TRUE(pty.Write("reply"));
+  EXPECT_EQ(kTlResultSuccess, TlDeviceClearBuffers(0));
+  EXPECT_EQ(kTlResultGeneralErrorOperationTimedOut, TlDeviceClearBuffers(0));
+  // Raw I/O through the handle, for whoever holds the lock.
+  pty->Read(200, "\r\n");
+  EXPECT_EQ(kTlResultSuccess, TlDeviceSend(0, reinterpret_cast<const unsigned char*>("AT\r\n"), 4));
+  EXPECT_EQ("AT\r\n", pty->Read(1000, "\r\n"));
+  ASSERT_TRUE(pty->Write("reply"));
   unsigned char buffer[64];
   size_t count = 0;
-  EXPECT_EQ(kTlResultSuccess, TlDeviceReceive(handle, buffer, sizeof buffer, 2, &count));
+  EXPECT_EQ(kTlResultSuccess, TlDeviceReceive(0, buffer, sizeof buffer, 2, &count));
   EXPECT_EQ("reply", std::string(reinterpret_cast<char*>(buffer), count));
-  EXPECT_EQ(kTlResultGeneralErrorInvalidParameter,
-            TlDeviceReceive(handle, buffer, sizeof buffer, -5, &count));
-  TlDeviceUnlock(handle);
-}
-
-TEST_F(DeviceTest, OwnerChanges) {
-  PtyPair pty;
-  TlDeviceHandle handle = 0;
-  ASSERT_EQ(kTlResultSuccess, OpenDevice(pty.SlavePath(), &handle));
+  EXPECT_EQ(kTlResultGeneralErrorInvalidParameter, TlDeviceReceive(0, buffer, 64, -5, &count));
+  // Any thread may give the lock back.
+  std::thread([] { EXPECT_EQ(kTlResultSuccess, TlDeviceUnlock(0)); }).join();
+  ASSERT_EQ(kTlResultSuccess, TlDeviceLock(0));
+  ASSERT_EQ(kTlResultSuccess, TlDeviceUnlock(0));
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_TRUE(Locked(calls).empty());
+  // Only a release frees a row.
   TlDeviceOwner owner = kTlDeviceOwnerInvalid;
-  ASSERT_EQ(kTlResultSuccess, TlDeviceSetOwner(handle, kTlDeviceOwnerSecureFrame));
-  ASSERT_EQ(kTlResultSuccess, TlDeviceGetOwner(handle, &owner));
+  ASSERT_EQ(kTlResultSuccess, TlDeviceSetOwner(0, kTlDeviceOwnerSecureFrame));
+  ASSERT_EQ(kTlResultSuccess, TlDeviceGetOwner(0, &owner));
   EXPECT_EQ(kTlDeviceOwnerSecureFrame, owner);
-  // Only closing frees a row.
-  EXPECT_EQ(kTlResultGeneralErrorInvalidParameter, TlDeviceSetOwner(handle, kTlDeviceOwnerInvalid));
-  EXPECT_EQ(kTlResultSuccess, TlDeviceIsOpen(handle));
-  EXPECT_EQ(kTlResultGeneralErrorInvalidParameter, TlDeviceGetOwner(handle, nullptr));
-  // A new open starts with AT.
-  ASSERT_EQ(kTlResultSuccess, TlDeviceClose(handle));
-  ASSERT_EQ(kTlResultSuccess, OpenDevice(pty.SlavePath(), &handle));
-  ASSERT_EQ(kTlResultSuccess, TlDeviceGetOwner(handle, &owner));
-  EXPECT_EQ(kTlDeviceOwnerAt, owner);
+  EXPECT_EQ(kTlResultGeneralErrorInvalidParameter, TlDeviceSetOwner(0, kTlDeviceOwnerInvalid));
+  EXPECT_EQ(kTlResultGeneralErrorInvalidParameter, TlDeviceGetOwner(0, nullptr));
+  EXPECT_EQ(kTlResultSuccess, TlDeviceIsOpen(0));
 }
 
-TEST_F(DeviceTest, ListGivesTheCandidateNamesInOrder) {
-  DeviceMapDir map;
-  ASSERT_TRUE(map.Link("b-modem-mdm", "/dev/ttyACM1"));
-  ASSERT_TRUE(map.Link("a-modem-usbser", "/dev/ttyACM0"));
-  ASSERT_TRUE(map.Link("c-diag", "/dev/ttyACM2"));
-  TlDeviceName* list = nullptr;
-  size_t length = 0;
-  ASSERT_EQ(kTlResultSuccess, TlDeviceGetList(&list, &length));
-  ASSERT_EQ(2u, length);
-  EXPECT_STREQ("/dev/ttyACM0", list[0]);
-  EXPECT_STREQ("/dev/ttyACM1", list[1]);
-  EXPECT_EQ(kTlResultSuccess, TlDeviceReleaseList(list));
-
-  ASSERT_TRUE(map.Unlink("a-modem-usbser"));
-  ASSERT_TRUE(map.Unlink("b-modem-mdm"));
-  list = reinterpret_cast<TlDeviceName*>(0x1);
-  ASSERT_EQ(kTlResultSuccess, TlDeviceGetList(&list, &length));
-  EXPECT_EQ(0u, length);
-  EXPECT_EQ(nullptr, list);
+TEST_F(DeviceTest, PortFailureReachesEveryCallbackOnceThenTheRowIsFreed) {
+  auto pty = OpenPort();
+  ASSERT_EQ(kTlResultSuccess, TlDeviceRegisterCallback(0, kTlDeviceOwnerCrashDump, Record<3>));
+  ASSERT_EQ(kTlResultSuccess, TlAtRegisterCallback(0, Listener, "a"));
+  ASSERT_EQ(kTlResultSuccess, TlAtRegisterCallback(0, Listener, "b"));
+  pty->CloseMaster();
+  ASSERT_TRUE(WaitFor([] { return Locked(calls).size() >= 3; }, 5000));
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_EQ((Lines{"a:4:", "b:4:", "3:4:"}), Locked(calls));
+  EXPECT_EQ(kTlResultDeviceErrorCouldNotStartThread, TlDeviceIsOpen(0));
+  EXPECT_EQ(kTlResultGeneralErrorDeviceNotOpen, TlDeviceIsOpen(0));
 }
 
-TEST_F(DeviceTest, ReopenWithoutAttemptsTimesOutAndFreesTheHandle) {
-  PtyPair pty;
-  TlDeviceHandle handle = 0;
-  ASSERT_EQ(kTlResultSuccess, OpenDevice(pty.SlavePath(), &handle));
-  EXPECT_EQ(kTlResultGeneralErrorOperationTimedOut, TlDeviceReopen(handle, 0, 1));
-  EXPECT_EQ(kTlResultGeneralErrorDeviceNotOpen, TlDeviceIsOpen(handle));
-  // The port itself was closed: the next open of the row works on a fresh descriptor.
-  ASSERT_EQ(kTlResultSuccess, OpenDevice(pty.SlavePath(), &handle));
-  EXPECT_EQ(0u, handle);
+// The fixed waits: one second for a new port to settle, one second between receive polls.
+TEST_F(DeviceTest, OpenAndReceiveWaits) {
+  auto pty = OpenPort();
+  EXPECT_EQ("1 ", TakeWaits());
+  ASSERT_TRUE(WaitFor([] { return !Locked(other_waits).empty(); }, 2000));
+  EXPECT_EQ(std::set<apr_interval_time_t>{1000000}, Locked(other_waits));
 }
 
-TEST_F(DeviceTest, ReopenFindsTheModuleByIdentityUnderANewName) {
-  DeviceMapDir map;
-  PtyPair old_port, new_port, stranger;
-  ASSERT_TRUE(map.Link("usb-Module_0001-if00-mdm", old_port.SlavePath()));
-  ASSERT_TRUE(map.Link("usb-Module_0002-if00-mdm", stranger.SlavePath()));
-  TlDeviceHandle handle = 0;
-  ASSERT_EQ(kTlResultSuccess, OpenDevice(old_port.SlavePath(), &handle));
-  ASSERT_EQ(kTlResultSuccess,
-            TlDeviceRegisterCallback(handle, kTlDeviceOwnerTransparentChannel, Record<1>));
-  old_port.Read(500, "\r\n");
+// Both reopens: where the module is looked for, what the handle reaches afterwards, and the waits:
+// the shut-down pause, one second per attempt, three for the port to settle.
+TEST_F(DeviceTest, Reopen) {
+  const struct {
+    bool by_identity;
+    const char* before;  // links "name:pty" when the row is opened on pty 0
+    bool old_gone;       // pty 0 can no longer be opened
+    const char* after;
+    unsigned attempts, pause;
+    int result;
+    int lands;  // the pty that the handle reaches afterwards
+    const char* waits;
+  } rows[] = {
+      {true, "m1-mdm:0 m2-mdm:1", true, "m1-mdm:2 m2-mdm:1", 3, 0, 0, 2, "0 1 3 "},
+      {true, "m1-mdm:0", false, "m1-mdm:0", 3, 2, 0, 0, "2 1 3 "},
+      {true, "m1-mdm:0", true, "m2-mdm:1", 2, 0, 5, -1, "0 1 1 "},
+      {true, "m1-mdm:0", false, "m1-mdm:0", 0, 1, 5, -1, "1 "},
+      {false, "", true, "a-mdm:1 b-mdm:2", 3, 5, 0, 1, "5 1 3 "},  // an unlisted row: any port
+      {false, "", true, "", 2, 5, 5, -1, "5 1 1 "},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(std::string(row.before) + " -> " + row.after);
+    tl_test::DeviceMapDir map;
+    PtyPair ptys[3];
+    const auto link = [&](const char* links, bool make) {
+      std::istringstream in(links);
+      for (std::string entry; in >> entry;) {
+        const std::string name = entry.substr(0, entry.find(':'));
+        ASSERT_TRUE(make ? map.Link(name, ptys[entry.back() - '0'].SlavePath()) : map.Unlink(name));
+      }
+    };
+    link(row.before, true);
+    TlDeviceHandle handle = 0;
+    ASSERT_EQ(kTlResultSuccess, OpenDevice(ptys[0].SlavePath(), &handle));
+    ASSERT_EQ(kTlResultSuccess, TlDeviceRegisterCallback(0, kTlDeviceOwnerDebugMux, Record<2>));
+    ASSERT_EQ(kTlResultSuccess, TlAtRegisterCallback(0, Listener, "at"));
+    ptys[0].Read(500, "\r\n");
+    ASSERT_TRUE(!row.old_gone || ptys[0].LockSlave());
+    link(row.before, false);
+    link(row.after, true);
+    calls.clear();
+    TakeWaits();
 
-  // The module comes back elsewhere; its old name cannot be opened any more.
-  ASSERT_TRUE(old_port.LockSlave());
-  ASSERT_TRUE(map.Link("usb-Module_0001-if00-mdm", new_port.SlavePath()));
-  ASSERT_EQ(kTlResultSuccess, TlDeviceReopen(handle, 3, 0));
-  EXPECT_EQ(kTlResultSuccess, TlDeviceIsOpen(handle));
-  EXPECT_EQ("\r\n", new_port.Read(1000, "\r\n"));
-  EXPECT_EQ("", stranger.Read(100));
-
-  ASSERT_EQ(kTlResultSuccess, TlDeviceLock(handle));
-  const unsigned char bytes[] = {'n', 'e', 'w'};
-  EXPECT_EQ(kTlResultSuccess, TlDeviceSend(handle, bytes, sizeof bytes));
-  TlDeviceUnlock(handle);
-  EXPECT_EQ("new", new_port.Read(1000, "new"));
-  EXPECT_EQ("", old_port.Read(100));
-
-  // The callbacks stay with the handle and the receive thread reads the new port.
-  ASSERT_TRUE(new_port.Write("hello"));
-  ASSERT_TRUE(WaitFor([] { return !Calls().empty(); }, 5000));
-  EXPECT_EQ(1, Calls()[0].slot);
-  EXPECT_EQ("hello", Calls()[0].data);
-  TlDeviceRegisterCallback(handle, kTlDeviceOwnerTransparentChannel, nullptr);
-}
-
-TEST_F(DeviceTest, ReopenDoesNotTakeAPortOfAnotherIdentity) {
-  DeviceMapDir map;
-  PtyPair old_port, stranger;
-  ASSERT_TRUE(map.Link("usb-Module_0001-if00-mdm", old_port.SlavePath()));
-  TlDeviceHandle handle = 0;
-  ASSERT_EQ(kTlResultSuccess, OpenDevice(old_port.SlavePath(), &handle));
-  ASSERT_TRUE(old_port.LockSlave());
-  ASSERT_TRUE(map.Unlink("usb-Module_0001-if00-mdm"));
-  ASSERT_TRUE(map.Link("usb-Module_0002-if00-mdm", stranger.SlavePath()));
-  EXPECT_EQ(kTlResultGeneralErrorOperationTimedOut, TlDeviceReopen(handle, 2, 0));
-  EXPECT_EQ(kTlResultGeneralErrorDeviceNotOpen, TlDeviceIsOpen(handle));
-  EXPECT_EQ("", stranger.Read(100));
-}
-
-void Listener(TlResult, TlDeviceHandle, TlAtResult* at_result, const void*) {
-  TlAtReleaseAtResult(at_result);
-}
-
-TEST_F(DeviceTest, ReopenByHandleTakesTheFirstListedPortAndDropsAtListeners) {
-  DeviceMapDir map;
-  PtyPair old_port, first, second;
-  ASSERT_TRUE(map.Link("a-port-mdm", first.SlavePath()));
-  ASSERT_TRUE(map.Link("b-port-mdm", second.SlavePath()));
-  TlDeviceHandle handle = 0;
-  ASSERT_EQ(kTlResultSuccess, OpenDevice(old_port.SlavePath(), &handle));
-  ASSERT_EQ(kTlResultSuccess, TlAtRegisterCallback(handle, Listener, nullptr));
-  ASSERT_TRUE(old_port.LockSlave());
-
-  ASSERT_EQ(kTlResultSuccess, TlDeviceReOpenByhandle(handle, 3));
-  EXPECT_EQ(kTlResultSuccess, TlDeviceIsOpen(handle));
-  EXPECT_EQ("\r\n", first.Read(1000, "\r\n"));
-  EXPECT_EQ("", second.Read(100));
-  EXPECT_EQ(kTlResultAtErrorNoSuchCallbackRegistered, TlAtUnregisterCallback(handle, Listener));
+    EXPECT_EQ(row.result, row.by_identity ? TlDeviceReopen(0, row.attempts, row.pause)
+                                          : TlDeviceReOpenByhandle(0, row.attempts));
+    EXPECT_EQ(row.waits, TakeWaits());
+    for (int index = 0; index < 3; ++index) {
+      const bool lands = index == row.lands;
+      EXPECT_EQ(lands ? "\r\n" : "", ptys[index].Read(lands ? 1000 : 50, "\r\n")) << index;
+    }
+    if (row.lands < 0) {
+      // The handle is free and the old port closed: it opens again.
+      EXPECT_EQ(kTlResultGeneralErrorDeviceNotOpen, TlDeviceIsOpen(0));
+      EXPECT_TRUE(row.old_gone || OpenDevice(ptys[0].SlavePath(), &handle) == kTlResultSuccess);
+    } else {
+      // Sends reach the new port, and its bytes the callbacks the handle kept; a reopen by trying
+      // ports drops the AT listeners.
+      ASSERT_EQ(kTlResultSuccess, TlDeviceLock(0));
+      EXPECT_EQ(kTlResultSuccess, TlDeviceSend(0, reinterpret_cast<const unsigned char*>("n"), 1));
+      TlDeviceUnlock(0);
+      EXPECT_EQ("n", ptys[row.lands].Read(1000, "n"));
+      ASSERT_TRUE(ptys[row.lands].Write("hi"));
+      const Lines expected = row.by_identity ? Lines{"at:0:hi", "2:0:hi"} : Lines{"2:0:hi"};
+      EXPECT_TRUE(WaitFor([&] { return Locked(calls).size() >= expected.size(); }, 5000));
+      EXPECT_EQ(expected, Locked(calls));
+    }
+    TlDeviceClose(0);
+  }
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
-// Device manager under several threads: opens and closes in parallel, a close during heavy
-// traffic, and several threads finding the same dead receive thread.
+// Device manager under several threads: opens and closes in parallel, a close during heavy traffic
+// or while a thread waits for the device lock, several threads finding the same dead receive
+// thread, and a stop with receive threads running.
 
 #include <errno.h>
 #include <fcntl.h>
@@ -7,7 +8,6 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -18,10 +18,9 @@
 
 namespace {
 
-using tarvik_test::WaitFor;
 using tl_test::OpenDevice;
 using tl_test::PtyPair;
-using tl_test::TransportTest;
+using DeviceThreadTest = tl_test::TransportTest;
 
 std::atomic<long> bytes_seen{0};
 std::atomic<int> calls_after_close{0};
@@ -32,54 +31,34 @@ void Count(TlDeviceHandle, TlResult result, const char*, size_t size) {
   if (result == kTlResultSuccess) bytes_seen += static_cast<long>(size);
 }
 
-using DeviceThreadTest = TransportTest;
-
 TEST_F(DeviceThreadTest, ParallelOpensAndClosesShareTheTable) {
-  const int kThreads = 4;
-  const int kRounds = 8;
-  std::vector<std::unique_ptr<PtyPair>> ports;
-  for (int index = 0; index < kThreads; ++index) ports.push_back(std::make_unique<PtyPair>());
+  PtyPair ports[4];
   std::atomic<int> failures{0};
   std::vector<std::thread> threads;
-  for (int index = 0; index < kThreads; ++index) {
+  for (int index = 0; index < 4; ++index) {
     threads.emplace_back([&, index] {
-      for (int round = 0; round < kRounds; ++round) {
+      const unsigned char byte = static_cast<unsigned char>('a' + index);
+      for (int round = 0; round < 8; ++round) {
         TlDeviceHandle handle = 99;
-        if (OpenDevice(ports[index]->SlavePath(), &handle) != kTlResultSuccess || handle >= 10) {
-          ++failures;
-          continue;
-        }
-        const unsigned char byte = static_cast<unsigned char>('a' + index);
-        if (TlDeviceLock(handle) != kTlResultSuccess ||
-            TlDeviceSend(handle, &byte, 1) != kTlResultSuccess ||
-            TlDeviceUnlock(handle) != kTlResultSuccess || TlDeviceIsOpen(handle) != 0) {
-          ++failures;
-        }
-        // Closing purges the port, so the byte is collected first. Each handle reaches the
-        // port of the thread that opened it and no other.
-        const std::string got = ports[index]->Read(2000, std::string(1, static_cast<char>(byte)));
-        if (got.find_first_not_of(std::string("\r\n") + static_cast<char>(byte)) !=
-                std::string::npos ||
-            got.find(static_cast<char>(byte)) == std::string::npos) {
-          ++failures;
-        }
-        if (TlDeviceClose(handle) != kTlResultSuccess) ++failures;
+        // Each handle reaches the port of the thread that opened it and no other; closing purges
+        // the port, so the byte is collected first.
+        const bool ok =
+            OpenDevice(ports[index].SlavePath(), &handle) == 0 && handle < 10 &&
+            TlDeviceLock(handle) == 0 && TlDeviceSend(handle, &byte, 1) == 0 &&
+            TlDeviceUnlock(handle) == 0 && TlDeviceIsOpen(handle) == 0 &&
+            ports[index].Read(2000, std::string(1, byte)) == "\r\n" + std::string(1, byte);
+        if (!ok || TlDeviceClose(handle) != kTlResultSuccess) ++failures;
       }
     });
   }
   for (auto& thread : threads) thread.join();
   EXPECT_EQ(0, failures.load());
-  for (TlDeviceHandle handle = 0; handle < 10; ++handle) {
-    EXPECT_EQ(kTlResultGeneralErrorDeviceNotOpen, TlDeviceIsOpen(handle));
-  }
+  for (TlDeviceHandle handle = 0; handle < 10; ++handle) EXPECT_EQ(4, TlDeviceIsOpen(handle));
 }
 
 TEST_F(DeviceThreadTest, NoCallbackRunsAfterCloseReturns) {
   PtyPair pty;
   TlDeviceHandle handle = 0;
-  bytes_seen = 0;
-  calls_after_close = 0;
-  closed = false;
   ASSERT_EQ(kTlResultSuccess, OpenDevice(pty.SlavePath(), &handle));
   ASSERT_EQ(kTlResultSuccess, TlDeviceRegisterCallback(handle, kTlDeviceOwnerCrashDump, Count));
   std::atomic<bool> stop{false};
@@ -92,14 +71,33 @@ TEST_F(DeviceThreadTest, NoCallbackRunsAfterCloseReturns) {
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
   });
-  ASSERT_TRUE(WaitFor([] { return bytes_seen.load() > 0; }, 5000));
+  ASSERT_TRUE(tarvik_test::WaitFor([] { return bytes_seen.load() > 0; }, 5000));
   ASSERT_EQ(kTlResultSuccess, TlDeviceClose(handle));
   closed = true;
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   stop = true;
   flood.join();
   EXPECT_EQ(0, calls_after_close.load());
-  TlDeviceRegisterCallback(handle, kTlDeviceOwnerCrashDump, nullptr);
+}
+
+TEST_F(DeviceThreadTest, CloseWakesAThreadWaitingForTheLock) {
+  PtyPair pty;
+  TlDeviceHandle handle = 0;
+  ASSERT_EQ(kTlResultSuccess, OpenDevice(pty.SlavePath(), &handle));
+  ASSERT_EQ(kTlResultSuccess, TlDeviceLock(handle));
+  std::atomic<bool> done{false};
+  TlResult result = kTlResultSuccess;
+  std::thread waiter([&] {
+    result = TlDeviceLock(handle);
+    done = true;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_FALSE(done.load());
+  EXPECT_EQ(kTlResultSuccess, TlDeviceClose(handle));
+  waiter.join();
+  EXPECT_EQ(kTlResultDeviceErrorCouldNotOpenDevice, result);
+  // The holder's late give-back finds the row closed.
+  EXPECT_EQ(kTlResultDeviceErrorCouldNotOpenDevice, TlDeviceUnlock(handle));
 }
 
 TEST_F(DeviceThreadTest, OnlyOneCallerFreesARowWhoseThreadEnded) {
@@ -125,15 +123,14 @@ TEST_F(DeviceThreadTest, OnlyOneCallerFreesARowWhoseThreadEnded) {
 }
 
 TEST_F(DeviceThreadTest, TerminateStopsEveryReceiveThread) {
-  std::vector<std::unique_ptr<PtyPair>> ports;
-  for (int index = 0; index < 3; ++index) {
-    ports.push_back(std::make_unique<PtyPair>());
+  PtyPair ports[3];
+  for (auto& port : ports) {
     TlDeviceHandle handle = 0;
-    ASSERT_EQ(kTlResultSuccess, OpenDevice(ports.back()->SlavePath(), &handle));
+    ASSERT_EQ(kTlResultSuccess, OpenDevice(port.SlavePath(), &handle));
+    EXPECT_FALSE(port.SlaveClosed());
   }
-  for (auto& port : ports) EXPECT_FALSE(port->SlaveClosed());
   EXPECT_EQ(kTlResultSuccess, TlTerminate());
-  for (auto& port : ports) EXPECT_TRUE(port->SlaveClosed());
+  for (auto& port : ports) EXPECT_TRUE(port.SlaveClosed());
   ASSERT_EQ(kTlResultSuccess, TlInitialize());
   EXPECT_EQ(kTlResultGeneralErrorDeviceNotOpen, TlDeviceIsOpen(0));
 }
