@@ -48,6 +48,7 @@ std::vector<std::string> Arguments(const std::string& text) {
 void AtEngine::Reset() {
   line_.clear();
   line_overflow_ = false;
+  radio_.Reset();
 }
 
 size_t AtEngine::Feed(const std::string& bytes, Effects* effects) {
@@ -109,6 +110,13 @@ void AtEngine::Answer(const std::string& text, Effects* effects, bool go_away) {
   }
   if (go_away) state_.restart_pending = true;
   effects->Send(text.substr(previous), delay, true, go_away);
+}
+
+void AtEngine::RadioAnswer(const RadioReply& reply, Effects* effects) {
+  Answer(reply.answer, effects);
+  for (const RadioReply::Later& later : reply.later) {
+    effects->Send(later.text, later.delay_ms, false);
+  }
 }
 
 bool AtEngine::IsErrorCommand(const std::string& upper) const {
@@ -315,6 +323,8 @@ void AtEngine::Command(const std::string& line, Effects* effects) {
   } else if (upper == "AT*EETC=2") {
     Answer(kOk, effects);
     state_.mode = Mode::kTransparentChannel;
+  } else if (RadioReply reply; radio_.AtCommand(&state_, upper, &reply)) {
+    RadioAnswer(reply, effects);
   } else {
     Answer(kError, effects);
   }
@@ -353,6 +363,8 @@ void AtEngine::ItpCommand(const std::string& line, const std::string& upper, Eff
          (values[1] == 2 && values.size() == 4) || (values[1] == 3 && values.size() == 3));
     if (valid && values[1] != 3) state_.profile.led_on = values[1] != 0;
     Answer(valid ? "\r\nOK\r\n" : "\r\nledc, ERR\r\n", effects);
+  } else if (RadioReply reply; radio_.ItpCommand(&state_, line, upper, &reply)) {
+    RadioAnswer(reply, effects);
   } else {
     Answer("\r\n" + line + ", ERR\r\n", effects);
   }

@@ -328,6 +328,7 @@ bool ApplyProfileSetting(Profile* p, const std::string& raw_key, const std::stri
     if (!PresetProfile(value, p)) return fail("unknown preset '" + value + "'");
     return true;
   }
+  if (key.rfind("radio.", 0) == 0) return ApplyRadioSetting(&p->radio, key.substr(6), value, error);
   if (key.rfind("report.", 0) == 0) {
     std::string name = Trim(raw_key).substr(7);
     name = Trim(name);

@@ -11,6 +11,7 @@
 
 #include "tarvik_sim/effects.h"
 #include "tarvik_sim/module_state.h"
+#include "tarvik_sim/radio_engine.h"
 
 namespace tarvik_sim {
 
@@ -28,6 +29,8 @@ class AtEngine {
 
  private:
   void Answer(const std::string& text, Effects* effects, bool go_away = false);
+  // The radio's answer and the unsolicited text that follows it.
+  void RadioAnswer(const RadioReply& reply, Effects* effects);
   void ItpCommand(const std::string& line, const std::string& upper, Effects* effects);
   bool IsErrorCommand(const std::string& upper) const;
   std::string Report(const std::vector<std::string>& names) const;
@@ -38,6 +41,7 @@ class AtEngine {
   std::string PackageListAnswer() const;
 
   ModuleState& state_;
+  RadioEngine radio_;
   std::string line_;
   bool line_overflow_ = false;
 };

@@ -8,6 +8,8 @@
 #include <utility>
 #include <vector>
 
+#include "tarvik_sim/radio_profile.h"
+
 namespace tarvik_sim {
 
 // The 49 field names of the information report, in report order. Each report line is the name,
@@ -90,6 +92,9 @@ struct Profile {
   // Restart behaviour.
   int restart_away_ms = 1000;   // how long the module is gone after a restart
   int ready_after_queries = 1;  // "AT*EMRDY?" answers 1 from this query on after each start
+
+  // Radio tests: bands, GPS, calibration, how measurement lines are delivered ("radio.<key>").
+  RadioProfile radio;
 
   // Scripted answers for commands the module does not know, or to override one it knows:
   // command (compared case-insensitively, without line end) -> the whole answer as sent, final
