@@ -31,6 +31,7 @@
 #include "kvo/kvo_device.h"
 #include "kvo/kvo_export.h"
 #include "kvo/kvo_information.h"
+#include "kvo/kvo_radio.h"
 #include "kvo/kvo_update.h"
 
 #endif  // KVO_H_

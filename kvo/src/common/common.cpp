@@ -9,6 +9,7 @@
 #include "kvo/kvo_common.h"
 #include "kvo/src/custom/custom.h"
 #include "kvo/src/device/device.h"
+#include "kvo/src/radio/radio.h"
 
 namespace {
 
@@ -137,6 +138,8 @@ KvoResult KvoInitialize(void) {
   if (layer_result != kKvoResultSuccess) return layer_result;
   layer_result = CustomInitialize();
   if (layer_result != kKvoResultSuccess) return layer_result;
+  layer_result = RadioInitialize();
+  if (layer_result != kKvoResultSuccess) return layer_result;
 
   KvoLogInfo(kSender,
              "KVO library initialized, revision %s, API version major is %d, API version minor "
@@ -155,6 +158,8 @@ KvoResult KvoTerminate(void) {
   if (layer_result != kKvoResultSuccess) KvoLogErrorCode(kSender, layer_result);
   layer_result = CustomTerminate();
   if (layer_result != kKvoResultSuccess) KvoLogErrorCode(kSender, layer_result);
+  result = RadioTerminate();
+  if (result != kKvoResultSuccess) KvoLogErrorCode(kSender, result);
 
   const TlResult transport_result = TlTerminate();
   if (transport_result != kTlResultSuccess) {
