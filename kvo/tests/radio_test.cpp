@@ -41,6 +41,10 @@ struct ScanList {
 
 class RadioTest : public LibraryTest {
  protected:
+  // Its ITP assignments switch Brem and Calt modules into ITP mode.
+  void PrepareWorkingDirectory() override {
+    ASSERT_TRUE(kvo_test::PlaceContainer(directory_, kvo_test::SampleContainer()));
+  }
   // Commands the module received since the last call.
   std::vector<std::string> Sent() {
     std::vector<std::string> commands = module_.Commands();
@@ -245,18 +249,23 @@ TEST_F(RadioTest, ItpWcdmaScanMeasuresMainThenDiversity) {
 }
 
 TEST_F(RadioTest, ItpTransmitters) {
-  const KvoDeviceHandle handle = StartAndOpen(InItpMode(tarvik_sim::CaltProfile()));
+  const KvoDeviceHandle handle = StartAndOpen(tarvik_sim::CaltProfile());
   module_.ClearTranscript();
+  // The module is switched into ITP mode first, and stays there.
+  KvoRadioTxEnableParameters tx = {kKvoRadioBandWcdmaI, kKvoRadioGsmTxModeStatic, 9612,
+                                   kKvoRadioModulationSine, 10};
+  ASSERT_EQ(kOk, KvoRadioTxEnable(handle, &tx));
+  std::vector<std::string> sent = Sent();
+  ASSERT_GE(sent.size(), 4u);
+  EXPECT_NE(sent.end(), std::find(sent.begin(), sent.end(), "AT*E2RESET"));
+  EXPECT_EQ((std::vector<std::string>{"wbsl=1", "wsta=1", "wtrx=10562,0,0,10", "tx3c=1,1,8,0,0"}),
+            std::vector<std::string>(sent.end() - 4, sent.end()));
+  EXPECT_TRUE(module_.CurrentProfile().radio.tx_on);
+
   // GSM TX mode 2 does not exist: only the band is set.
-  KvoRadioTxEnableParameters tx = {kKvoRadioBandGsm900, static_cast<KvoRadioGsmTxMode>(2), 62,
-                                   kKvoRadioModulationGMSK, 5};
+  tx = {kKvoRadioBandGsm900, static_cast<KvoRadioGsmTxMode>(2), 62, kKvoRadioModulationGMSK, 5};
   EXPECT_EQ(kKvoResultGeneralErrorInvalidParameter, KvoRadioTxEnable(handle, &tx));
   EXPECT_EQ(std::vector<std::string>{"mode=0,2"}, Sent());
-
-  tx = {kKvoRadioBandWcdmaI, kKvoRadioGsmTxModeStatic, 9612, kKvoRadioModulationSine, 10};
-  ASSERT_EQ(kOk, KvoRadioTxEnable(handle, &tx));
-  EXPECT_EQ((std::vector<std::string>{"wbsl=1", "wsta=1", "wtrx=10562,0,0,10", "tx3c=1,1,8,0,0"}),
-            Sent());
   ASSERT_EQ(kOk, KvoRadioTxDisable(handle));
   EXPECT_EQ(std::vector<std::string>{"rera"}, Sent());
   EXPECT_FALSE(module_.CurrentProfile().radio.tx_on);
@@ -265,19 +274,20 @@ TEST_F(RadioTest, ItpTransmitters) {
 TEST_F(RadioTest, ItpGpsOfTheQ12Family) {
   Profile profile = tarvik_sim::BremProfile();
   profile.Set("Product Number", "ZRB 207 42/1");
+  profile.eotp = "*EOTP: 177";  // the CID the sample container's ITP assignment takes
   profile.radio.itp_gps_state = 3;
   const KvoDeviceHandle handle = StartAndOpen(profile);
-  // The module comes up in ITP mode; the library finds it so and keeps the product number.
-  profile.itp_mode = true;
-  module_.SetProfile(profile);
-  ASSERT_EQ(kOk, KvoDeviceForceCacheRefresh(handle));
   module_.ClearTranscript();
 
+  // Switched into ITP mode, the module reports its GPS in error: nothing is measured.
   KvoRadioGpsSingleSatelliteTestData data = {};
   EXPECT_EQ(kKvoResultRadioItpGpsStatusError,
             KvoRadioGpsTestSingleSatellite(handle, kKvoRadioGpsSatelliteId1, &data));
-  EXPECT_EQ(std::vector<std::string>{"grsd=0"}, Sent());
+  const std::vector<std::string> sent = Sent();
+  EXPECT_EQ("grsd=0", sent.back());
+  EXPECT_EQ(sent.end(), std::find(sent.begin(), sent.end(), "grsd=1,5000"));
 
+  profile = module_.CurrentProfile();
   profile.radio.itp_gps_state = 1;
   module_.SetProfile(profile);
   ASSERT_EQ(kOk, KvoRadioGpsTestSingleSatellite(handle, kKvoRadioGpsSatelliteId1, &data));
