@@ -5,7 +5,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include <vector>
+#include <memory>
 
 #include "kvo/src/custom/custom.h"
 #include "kvo/src/device/device.h"
@@ -102,6 +102,15 @@ KvoResult SendOverSecureFrame(KvoDeviceHandle handle, unsigned char* data, size_
 
 KvoResult SendOverTransparentChannel(KvoDeviceHandle handle, const unsigned char* data,
                                      size_t data_size, TlTcProgressCallback* progress_callback) {
+  // The channel writes its request id into the first two bytes: a copy keeps the caller's data
+  // (and the container's) as they were.
+  std::unique_ptr<unsigned char, decltype(&free)> payload(
+      static_cast<unsigned char*>(malloc(data_size > 0 ? data_size : 1)), &free);
+  if (!payload) {
+    KvoLogError(kSender, "Failed to allocate memory for the assignment.");
+    return kKvoResultGeneralErrorMemory;
+  }
+  if (data_size > 0) memcpy(payload.get(), data, data_size);
   KvoLogDebug(kSender, "Open Transparent Channel.");
   if (TlTcOpen(handle, kTlTcVersionTwo, kTransparentChannelTimeout) != kTlResultSuccess) {
     KvoLogError(kSender,
@@ -110,14 +119,11 @@ KvoResult SendOverTransparentChannel(KvoDeviceHandle handle, const unsigned char
     return kKvoResultCustomDataTransferError;
   }
   KvoLogDebug(kSender, "Prepare to send file.");
-  // The channel writes its request id into the first two bytes: a copy keeps the caller's data
-  // (and the container's) as they were.
-  std::vector<unsigned char> payload(data, data + data_size);
   uint16_t request_id = 0;
   TlTcReceivedData received = {nullptr, 0};
   KvoResult result = kKvoResultSuccess;
-  if (TlTcSend(handle, progress_callback, kTransparentChannelTimeout, payload.data(),
-               payload.size(), &request_id, &received) != kTlResultSuccess) {
+  if (TlTcSend(handle, progress_callback, kTransparentChannelTimeout, payload.get(), data_size,
+               &request_id, &received) != kTlResultSuccess) {
     KvoLogError(kSender, "Failed to send data on transparent channel.");
     result = kKvoResultCustomDataTransferError;
   }

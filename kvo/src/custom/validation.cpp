@@ -4,8 +4,6 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include <string>
-
 #include "kvo/src/custom/custom.h"
 #include "kvo/src/device/device.h"
 
@@ -19,29 +17,32 @@ const char* Text(const char* value) {
   return value != nullptr ? value : "";
 }
 
-uint64_t Number(const std::string& text) {
-  return static_cast<uint64_t>(apr_atoi64(text.c_str()));
+uint64_t Number(const char* text) {
+  return static_cast<uint64_t>(apr_atoi64(text));
 }
 
 // One entry of a list: a single number, or ranges between the numbers split by the separator.
-bool EntryHolds(const std::string& entry, const std::string& range_separator, uint64_t value) {
-  if (range_separator.empty() || entry.find(range_separator) == std::string::npos) {
-    return !entry.empty() && Number(entry) == value;
+bool EntryHolds(const char* entry, const char* range_separator, uint64_t value) {
+  const size_t separator_length = strlen(range_separator);
+  if (separator_length == 0 || strstr(entry, range_separator) == nullptr) {
+    return entry[0] != '\0' && Number(entry) == value;
   }
   // Each number is a low end; the rest of the entry after its separator reads as the high end.
-  size_t position = 0;
-  while (position < entry.size()) {
-    size_t separator = entry.find(range_separator, position);
-    if (separator == position) {  // empty token
-      position += range_separator.size();
+  for (const char* token = entry; *token != '\0';) {
+    const char* separator = strstr(token, range_separator);
+    if (separator == token) {  // empty token
+      token += separator_length;
       continue;
     }
-    const std::string token = entry.substr(position, separator - position);
-    const std::string rest =
-        separator == std::string::npos ? "" : entry.substr(separator + range_separator.size());
-    if (Number(token) <= value && value <= Number(rest)) return true;
-    if (separator == std::string::npos) break;
-    position = separator + range_separator.size();
+    char low[kEntryLength + 1];
+    const size_t length =
+        separator != nullptr ? static_cast<size_t>(separator - token) : strlen(token);
+    memcpy(low, token, length);
+    low[length] = '\0';
+    const char* high = separator != nullptr ? separator + separator_length : "";
+    if (Number(low) <= value && value <= Number(high)) return true;
+    if (separator == nullptr) break;
+    token = separator + separator_length;
   }
   return false;
 }
@@ -163,22 +164,21 @@ bool CustomCheckDataInRange(uint64_t value, const char* source_data, const char*
   if (source_data == nullptr || data_separator == nullptr || data_separator[0] == '\0') {
     return false;
   }
-  const std::string list(source_data);
-  const std::string range(Text(range_separator));
-  const std::string separator(data_separator);
-  size_t position = 0;
-  for (;;) {
-    const size_t end = list.find(separator, position);
-    if (end == std::string::npos && position >= list.size()) return false;
-    const std::string entry = list.substr(position, end - position);
-    if (entry.size() > kEntryLength) {
-      KvoLogError(kSender, "List entry of %u characters refused.",
-                  static_cast<unsigned>(entry.size()));
-    } else if (EntryHolds(entry, range, value)) {
-      return true;
+  const size_t separator_length = strlen(data_separator);
+  for (const char* position = source_data;;) {
+    const char* end = strstr(position, data_separator);
+    if (end == nullptr && *position == '\0') return false;
+    const size_t length = end != nullptr ? static_cast<size_t>(end - position) : strlen(position);
+    if (length > kEntryLength) {
+      KvoLogError(kSender, "List entry of %u characters refused.", static_cast<unsigned>(length));
+    } else {
+      char entry[kEntryLength + 1];
+      memcpy(entry, position, length);
+      entry[length] = '\0';
+      if (EntryHolds(entry, Text(range_separator), value)) return true;
     }
-    if (end == std::string::npos) return false;
-    position = end + separator.size();
+    if (end == nullptr) return false;
+    position = end + separator_length;
   }
 }
 
