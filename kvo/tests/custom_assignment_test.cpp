@@ -142,6 +142,12 @@ TEST_P(SetAndVerifyTest, EachSetIsSeenByItsVerify) {
   ASSERT_EQ(kKvoResultSuccess, KvoCustomPlatformParameterSet(handle, 6001));
   EXPECT_TRUE(Received(secure_frame ? "AT*EESFUD=3" : "AT*EETC=2"));
   EXPECT_EQ(2, module_.RestartCount());
+
+  // Raw bytes, not from the container; the caller's buffer keeps its first two bytes.
+  unsigned char raw[] = "\0\0\0\x04TRVCC 1 1\noperator_domain=TRV_RAW\n\n";
+  ASSERT_EQ(kKvoResultSuccess, KvoCustomSendAssignment(handle, raw, sizeof raw - 1));
+  EXPECT_EQ("TRV_RAW", module_.CurrentProfile().operator_domain);
+  EXPECT_EQ(0, raw[0] + raw[1]);
 }
 
 INSTANTIATE_TEST_SUITE_P(Channels, SetAndVerifyTest,
