@@ -61,6 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size) {
   last_sent = 0;
   const TlResult result = TlSfSend(kHandle, Progress, 0, data.data(), data.size());
   Check(fake_device::LockDepth() == 0, "device lock released");
+  Check(!fake_device::UnlockedIo(), "every read and send with the device lock");
   Check(fake_device::Owner() == kTlDeviceOwnerAt, "the port speaks AT again");
   Check(fake_device::Consumed() <= kOk.size() * 2 + module.size(), "reads stay in the stream");
   if (result == kTlResultSuccess) Check(last_sent == data_size, "progress reaches the total");

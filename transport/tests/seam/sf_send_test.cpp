@@ -109,6 +109,7 @@ TEST_F(SfSendTest, SequenceOfPacketsAcknowledgementsAndClose) {
     // Whatever happened after the switch, the port speaks AT again.
     EXPECT_EQ(kTlDeviceOwnerAt, fake_device::Owner());
     EXPECT_EQ(0, fake_device::LockDepth());
+    EXPECT_FALSE(fake_device::UnlockedIo());
   }
 }
 
