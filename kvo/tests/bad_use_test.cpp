@@ -32,6 +32,10 @@ T* Out(bool null_out, T* storage) {
   return null_out ? nullptr : storage;
 }
 
+void NoRssiRecords(KvoDeviceHandle, KvoResult, KvoRadioRssiScanData* record, void*) {
+  KvoRadioRssiReleaseScanData(record);
+}
+
 #define GETTER(function, Type)                                               \
   HandleCall {                                                               \
 #function, [](KvoDeviceHandle h, bool null_out) {                          \
@@ -107,6 +111,36 @@ std::vector<HandleCall> ReadingCalls() {
        [](KvoDeviceHandle h, bool) {
          return KvoDeviceSetLedState(h, static_cast<KvoDeviceLedState>(7));
        }},
+      {"KvoRadioGetSupportedBands",
+       [](KvoDeviceHandle h, bool null_out) {
+         KvoRadioBand* list = nullptr;
+         size_t size = 0;
+         const KvoResult r = KvoRadioGetSupportedBands(h, Out(null_out, &list), &size);
+         if (list != nullptr) KvoRadioReleaseSupportedBands(list);
+         return r;
+       }},
+      {"KvoRadioRssiScan",
+       [](KvoDeviceHandle h, bool null_out) {
+         const KvoRadioRssiScanParameters scan = {
+             kKvoRadioBandWcdmaI, 10562, 10572, kKvoRadioAntennaPathMain, 0, 5, 1};
+         KvoRadioRssiScanData* list = nullptr;
+         size_t size = 0;
+         const KvoResult r = KvoRadioRssiScan(h, Out(null_out, &scan), false, &list, &size);
+         if (list != nullptr) KvoRadioRssiReleaseScanData(list);
+         return r;
+       }},
+      {"KvoRadioRssiScanAsync",
+       [](KvoDeviceHandle h, bool null_out) {
+         const KvoRadioRssiScanParameters scan = {
+             kKvoRadioBandWcdmaI, 10562, 10572, kKvoRadioAntennaPathMain, 0, 5, 1};
+         return KvoRadioRssiScanAsync(h, &scan, null_out ? nullptr : NoRssiRecords, nullptr);
+       }},
+      {"KvoRadioTxEnable",
+       [](KvoDeviceHandle h, bool null_out) {
+         const KvoRadioTxEnableParameters tx = {kKvoRadioBandWcdmaI, kKvoRadioGsmTxModeStatic, 9612,
+                                                kKvoRadioModulationWCDMA, 1};
+         return KvoRadioTxEnable(h, Out(null_out, &tx));
+       }},
   };
 }
 
@@ -122,6 +156,8 @@ std::vector<HandleCall> AllHandleCalls() {
   calls.push_back({"KvoDeviceSetLedState", [](KvoDeviceHandle h, bool) {
                      return KvoDeviceSetLedState(h, kKvoDeviceLedStateOn);
                    }});
+  calls.push_back(
+      {"KvoRadioTxDisable", [](KvoDeviceHandle h, bool) { return KvoRadioTxDisable(h); }});
   calls.push_back({"KvoUpdateStart", [](KvoDeviceHandle h, bool) {
                      return KvoUpdateStart(h, tarvik_test::kCarriedContainer);
                    }});
