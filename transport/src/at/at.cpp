@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
+#include <mutex>
 #include <string>
 
 #include "transport/src/at/at_protocol.h"
@@ -18,21 +19,23 @@ const char kSender[] = "TL:At";
 const size_t kAtReceiveBufferSize = 1024;
 // Seconds per read while reading a response away.
 const unsigned int kDeviceAtReceiveTimeout = 5;
-// A module that keeps talking without ever sending a final result code must not make the
-// response buffer grow without bound.
+// A module that keeps talking without ever sending a final result code must not hold the command
+// (and the device lock) for ever: a response ends within this many bytes, zero bytes included.
 const size_t kAtMaxResponseSize = 1024 * 1024;
 // Length of the longest final result pattern ("\r\nNO CARRIER\r\n").
 const size_t kAtLongestPattern = 14;
 
 enum AtIntAtMode { kAtIntAtModeAt = 0, kAtIntAtModeDm = 1, kAtIntAtModeNone = 2 };
 
-// Listeners of one handle. The slots change with the device lock held, except when a close
-// clears them under the device manager's internal lock; they are atomic so that a receive thread
-// dispatching at that moment reads whole values.
+// Listeners of one handle. A close clears them under the device manager's internal lock, not the
+// device lock, so the slots have a lock of their own, which a delivery holds while it calls the
+// listeners: each listener gets the client data it was registered with, and once a clear returns
+// no listener it removed is still running.
 struct AtIntDeviceTracker {
-  std::atomic<TlAtCallback*> at_callbacks[kTlAtMaxCallbacks];
-  std::atomic<const void*> at_callbacks_client_data[kTlAtMaxCallbacks];
-  std::atomic<int> at_callbacks_count;
+  std::mutex slots_lock;
+  TlAtCallback* at_callbacks[kTlAtMaxCallbacks];
+  const void* at_callbacks_client_data[kTlAtMaxCallbacks];
+  int at_callbacks_count;
   // Echo has been switched off on this handle.
   std::atomic<bool> is_initialized;
 };
@@ -48,26 +51,33 @@ TlResult CheckHandle(TlDeviceHandle handle) {
   return TlIsInitialized();
 }
 
+// Empties the slots; the caller holds the slots' lock.
 void ClearSlots(AtIntDeviceTracker& tracker, bool log) {
   for (unsigned index = 0; index < kTlAtMaxCallbacks; ++index) {
-    if (log && tracker.at_callbacks[index].load() != nullptr) {
+    if (log && tracker.at_callbacks[index] != nullptr) {
       TlLogInfo(kSender, "Clear callback details at index: %u", index);
     }
-    tracker.at_callbacks[index].store(nullptr);
-    tracker.at_callbacks_client_data[index].store(nullptr);
+    tracker.at_callbacks[index] = nullptr;
+    tracker.at_callbacks_client_data[index] = nullptr;
   }
-  tracker.at_callbacks_count.store(0);
+  tracker.at_callbacks_count = 0;
 }
 
-// Gives every listener of the handle its own zero-terminated copy of the bytes.
+int ListenerCount(AtIntDeviceTracker& tracker) {
+  std::lock_guard<std::mutex> lock(tracker.slots_lock);
+  return tracker.at_callbacks_count;
+}
+
+// Gives every listener of the handle its own zero-terminated copy of the bytes; the caller holds
+// the slots' lock.
 TlResult AtIntSendCallbackMessage(TlResult result, TlDeviceHandle handle, const char* data,
                                   size_t size) {
   AtIntDeviceTracker& tracker = device_tracker[handle];
-  TlLogDebug(kSender, "Sending response to %d listener(s)", tracker.at_callbacks_count.load());
+  TlLogDebug(kSender, "Sending response to %d listener(s)", tracker.at_callbacks_count);
   for (unsigned index = 0; index < kTlAtMaxCallbacks; ++index) {
-    TlAtCallback* callback = tracker.at_callbacks[index].load();
+    TlAtCallback* callback = tracker.at_callbacks[index];
     if (callback == nullptr) continue;
-    const void* client_data = tracker.at_callbacks_client_data[index].load();
+    const void* client_data = tracker.at_callbacks_client_data[index];
     char* copy = static_cast<char*>(malloc(size + 1));
     if (copy == nullptr) {
       TlLogError(kSender, "Failed to allocate memory for AtResult data");
@@ -86,6 +96,7 @@ TlResult AtIntDeviceData(TlDeviceHandle handle, TlResult result, const char* dat
   TlLogDebug(kSender, ">>>>DeviceDataCallback(device %d, result %d, size %d)",
              static_cast<int>(handle), static_cast<int>(result), static_cast<int>(size));
   if (handle >= kTlDeviceMaxDevices) return kTlResultDeviceErrorInvalidHandle;
+  std::lock_guard<std::mutex> lock(device_tracker[handle].slots_lock);
   TlResult delivered = kTlResultSuccess;
   if (result == kTlResultGeneralErrorDeviceNotOpen) {
     TlLogDebug(kSender, "Notification of device %d being closed. Re-sending to listeners",
@@ -164,15 +175,16 @@ TlResult AtIntReceiveAtResponse(TlDeviceHandle handle, int timeout, TlAtResult* 
   char* buffer = nullptr;
   size_t held = 0;
   size_t capacity = 0;  // without the terminating zero
+  size_t received = 0;  // every byte read, the dropped zero bytes too
   size_t end = 0;
   do {
+    if (received == kAtMaxResponseSize) {
+      TlLogError(kSender, "No final result code within %u bytes.",
+                 static_cast<unsigned>(kAtMaxResponseSize));
+      TlAtReleaseAtResult(at_result);
+      return kTlResultGeneralErrorMemory;
+    }
     if (capacity - held < kAtReceiveBufferSize) {
-      if (held + kAtReceiveBufferSize > kAtMaxResponseSize) {
-        TlLogError(kSender, "No final result code within %u bytes.",
-                   static_cast<unsigned>(kAtMaxResponseSize));
-        TlAtReleaseAtResult(at_result);
-        return kTlResultGeneralErrorMemory;
-      }
       char* grown = static_cast<char*>(realloc(buffer, held + kAtReceiveBufferSize + 1));
       if (grown == nullptr) {
         TlAtReleaseAtResult(at_result);
@@ -184,13 +196,15 @@ TlResult AtIntReceiveAtResponse(TlDeviceHandle handle, int timeout, TlAtResult* 
       at_result->data = buffer;
     }
     size_t count = 0;
-    const TlResult result = TlDeviceReceive(handle, reinterpret_cast<unsigned char*>(buffer + held),
-                                            capacity - held, timeout, &count);
+    const TlResult result =
+        TlDeviceReceive(handle, reinterpret_cast<unsigned char*>(buffer + held),
+                        std::min(capacity - held, kAtMaxResponseSize - received), timeout, &count);
     if (result != kTlResultSuccess) {
       TlAtReleaseAtResult(at_result);
       TlLogError(kSender, "Failed to read from device.");
       return result;
     }
+    received += count;
     // A zero byte is never part of an answer; kept, it would end the response text early and
     // hide the final result code from everyone who reads the text.
     count = static_cast<size_t>(std::remove(buffer + held, buffer + held + count, '\0') -
@@ -210,7 +224,7 @@ TlResult AtIntReceiveAtResponse(TlDeviceHandle handle, int timeout, TlAtResult* 
     TlLogDebug(kSender, "We have received more bytes (%d) then we should.",
                static_cast<int>(held - end));
     // Text after the final result code was not part of the answer: it is unsolicited.
-    if (device_tracker[handle].at_callbacks_count.load() > 0 &&
+    if (ListenerCount(device_tracker[handle]) > 0 &&
         AtIntDeviceData(handle, kTlResultSuccess, buffer + end, held - end) ==
             kTlResultGeneralErrorMemory) {
       TlLogError(kSender, "Failed to allocate memory for unsolicitied response.");
@@ -324,15 +338,17 @@ TlResult TlAtRegisterCallback(TlDeviceHandle handle, TlAtCallback* callback,
   if (result != kTlResultSuccess) return result;
 
   AtIntDeviceTracker& tracker = device_tracker[handle];
-  if (tracker.at_callbacks_count.load() < static_cast<int>(kTlAtMaxCallbacks)) {
+  std::unique_lock<std::mutex> slots(tracker.slots_lock);
+  if (tracker.at_callbacks_count < static_cast<int>(kTlAtMaxCallbacks)) {
     TlLogDebug(kSender, "Adding TlAtCallback to internal list");
     for (auto index = 0u; index < kTlAtMaxCallbacks; ++index) {
-      if (tracker.at_callbacks[index].load() != nullptr) continue;
-      tracker.at_callbacks_client_data[index].store(client_data);
-      tracker.at_callbacks[index].store(callback);
+      if (tracker.at_callbacks[index] != nullptr) continue;
+      tracker.at_callbacks_client_data[index] = client_data;
+      tracker.at_callbacks[index] = callback;
       break;
     }
-    const int count = tracker.at_callbacks_count.fetch_add(1) + 1;
+    const int count = ++tracker.at_callbacks_count;
+    slots.unlock();
     TlLogDebug(kSender, "Current TlAtCallback count for device: %d", count);
     result = TlDeviceRegisterCallback(handle, kTlDeviceOwnerAt, AtIntDeviceDataCallback);
     TlLogDebug(kSender, "<<<<TlAtRegisterCallback for device %d", static_cast<int>(handle));
@@ -352,18 +368,21 @@ TlResult TlAtUnregisterCallback(TlDeviceHandle handle, TlAtCallback* callback) {
   if (result != kTlResultSuccess) return result;
 
   AtIntDeviceTracker& tracker = device_tracker[handle];
+  std::unique_lock<std::mutex> slots(tracker.slots_lock);
   unsigned index = 0;
   while (index < kTlAtMaxCallbacks &&
-         (callback == nullptr || tracker.at_callbacks[index].load() != callback)) {
+         (callback == nullptr || tracker.at_callbacks[index] != callback)) {
     ++index;
   }
   if (index == kTlAtMaxCallbacks) {
+    slots.unlock();
     result = kTlResultAtErrorNoSuchCallbackRegistered;
   } else {
     TlLogDebug(kSender, "Removing TlAtCallback from internal list");
-    tracker.at_callbacks[index].store(nullptr);
-    tracker.at_callbacks_client_data[index].store(nullptr);
-    const int count = tracker.at_callbacks_count.fetch_sub(1) - 1;
+    tracker.at_callbacks[index] = nullptr;
+    tracker.at_callbacks_client_data[index] = nullptr;
+    const int count = --tracker.at_callbacks_count;
+    slots.unlock();
     TlLogDebug(kSender, "Current TlAtCallback count for device: %d", count);
     if (count == 0) result = TlDeviceRegisterCallback(handle, kTlDeviceOwnerAt, nullptr);
   }
@@ -376,7 +395,11 @@ TlResult AtClearCallbacksForHandle(TlDeviceHandle handle) {
   TlLogDebug(kSender, ">>>>TlAtClearCallbacksForHandle for device %d", static_cast<int>(handle));
   const TlResult check = CheckHandle(handle);
   if (check != kTlResultSuccess) return check;
-  ClearSlots(device_tracker[handle], true);
+  {
+    // Waits for a delivery in progress: its listeners may be about to lose their client data.
+    std::lock_guard<std::mutex> lock(device_tracker[handle].slots_lock);
+    ClearSlots(device_tracker[handle], true);
+  }
   TlLogDebug(kSender, "<<<<TlAtClearCallbacksForHandle");
   return kTlResultSuccess;
 }
@@ -388,6 +411,7 @@ TlResult AtInitialize(void) {
     return kTlResultGeneralErrorMemory;
   }
   for (auto& tracker : device_tracker) {
+    std::lock_guard<std::mutex> lock(tracker.slots_lock);
     ClearSlots(tracker, false);
     tracker.is_initialized.store(false);
   }

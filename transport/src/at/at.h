@@ -52,7 +52,8 @@ TlResult TlAtRegisterCallback(TlDeviceHandle handle, TlAtCallback* callback,
                               const void* client_data);
 TlResult TlAtUnregisterCallback(TlDeviceHandle handle, TlAtCallback* callback);
 
-// Drops all listeners of a handle; its callers hold the device manager's internal lock.
+// Drops all listeners of a handle, after a delivery in progress has ended; its callers hold the
+// device manager's internal lock.
 TlResult AtClearCallbacksForHandle(TlDeviceHandle handle);
 
 // Start and stop, called by TlInitialize and TlTerminate.

@@ -45,4 +45,30 @@ TEST_F(AtListenerThreadTest, ListenersComeAndGoWhileTheReceiveThreadDelivers) {
   EXPECT_EQ(0, mismatched.load());
 }
 
+// A listener in the middle of a delivery still has its client data: a clear waits for it.
+TEST_F(AtListenerThreadTest, AClearWaitsForTheListenerItInterrupts) {
+  static std::atomic<bool> inside{false}, release{false};
+  const auto blocking = [](TlResult, TlDeviceHandle, TlAtResult* at_result, const void* client) {
+    inside = true;
+    tarvik_test::WaitFor([] { return release.load(); }, 5000);
+    EXPECT_EQ(&kTag, client);
+    TlAtReleaseAtResult(at_result);
+  };
+  fake_device::Reset();
+  ASSERT_EQ(kTlResultSuccess, TlAtRegisterCallback(0, blocking, &kTag));
+  std::thread receiver([] { fake_device::ReceiveCallback()(0, kTlResultSuccess, "x", 1); });
+  ASSERT_TRUE(tarvik_test::WaitFor([] { return inside.load(); }, 5000));
+  std::atomic<bool> cleared{false};
+  std::thread clearer([&] {
+    EXPECT_EQ(kTlResultSuccess, AtClearCallbacksForHandle(0));
+    cleared = true;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_FALSE(cleared.load());
+  release = true;
+  receiver.join();
+  clearer.join();
+  EXPECT_TRUE(cleared.load());
+}
+
 }  // namespace

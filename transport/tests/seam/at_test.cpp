@@ -98,6 +98,7 @@ TEST_F(AtTest, ResponseCollection) {
       {"nothing", {}, 5, kNone, "-", ""},
       {"1 MiB", {mib}, 0, kOk, "", ""},
       {"1 MiB + 1", {"x" + mib}, 3, kNone, "-", ""},
+      {"1 MiB of zero bytes", {std::string(1024 * 1024, '\0')}, 3, kNone, "-", ""},
   };
   ASSERT_EQ(kTlResultSuccess, Send("AT", {"\r\nOK\r\n"}));
   ASSERT_EQ(kTlResultSuccess, TlAtRegisterCallback(0, Listen, &kTags[1]));
