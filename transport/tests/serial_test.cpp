@@ -3,9 +3,12 @@
 
 #include "transport/src/device/posix/serial.h"
 
+#include <errno.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -237,6 +240,35 @@ TEST_F(SerialTest, ReadsReturnWhatHasArrived) {
   EXPECT_EQ(kTlResultDeviceErrorCouldNotWriteToDevice,
             TlLocDeviceSerialSend(descriptor, buffer, 1));
   TlLocDeviceSerialClose(descriptor);
+}
+
+// A port is held alone until it is closed: an advisory lock for those who ask (another program,
+// a second handle) and the terminal's exclusive mode for those who do not.
+TEST_F(SerialTest, APortIsHeldExclusivelyUntilItIsClosed) {
+  PtyPair pty;
+  const auto probe = [&] { return open(pty.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC); };
+  const int other = probe();
+  ASSERT_EQ(0, flock(other, LOCK_EX | LOCK_NB));
+  TlSetLogTypesForScreen(kTlLogTypeError);
+  ::testing::internal::CaptureStdout();
+  EXPECT_EQ(-1, Open(pty.SlavePath(), 115200, kTlResultDeviceErrorCouldNotOpenDevice));
+  EXPECT_NE(std::string::npos, ::testing::internal::GetCapturedStdout().find(
+                                   pty.SlavePath() + " is in use by another program or handle."));
+  close(other);
+  const int descriptor = Open(pty.SlavePath());
+  EXPECT_EQ(-1, Open(pty.SlavePath(), 115200, kTlResultDeviceErrorCouldNotOpenDevice));
+  int exclusive = 0;
+  int fd = probe();  // a privileged opener passes the exclusive mode, others are refused
+  EXPECT_TRUE(fd < 0 ? errno == EBUSY : ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive == 1);
+  EXPECT_TRUE(fd < 0 || flock(fd, LOCK_EX | LOCK_NB) != 0);
+  close(fd);
+  // Closing gives both back.
+  TlLocDeviceSerialClose(descriptor);
+  fd = probe();
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(0, flock(fd, LOCK_EX | LOCK_NB));
+  EXPECT_TRUE(ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive == 0);
+  close(fd);
 }
 
 TEST_F(SerialTest, DescriptorsThatAreNotOpenFailReadsAndWrites) {

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <string.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -119,6 +120,15 @@ TlResult FailOpen(int os_handle) {
   return kTlResultDeviceErrorCouldNotOpenDevice;
 }
 
+TlResult RefuseOpen(const char* name, int error) {
+  TlLogError(kSender, "Could not open %s.", name);
+  TlLogError(kSender, "ErrorFlags %d, GetLastError %d", 0, error);
+  if (error == EBUSY || error == EWOULDBLOCK) {
+    TlLogError(kSender, "%s is in use by another program or handle.", name);
+  }
+  return kTlResultDeviceErrorCouldNotOpenDevice;
+}
+
 }  // namespace
 
 extern "C" {
@@ -196,11 +206,13 @@ TlResult TlLocDeviceSerialOpen(char (*device_name)[64], TlDeviceBaud baud, int* 
 
   // Opened without waiting for a carrier; reads and writes wait through poll() with bounds.
   const int os_handle = open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (os_handle < 0) {
+  if (os_handle < 0) return RefuseOpen(name, errno);
+  // The port is not shared: a second holder (another update, a modem prober, a second handle)
+  // would take the module's answers or write into an exchange. The lock goes with the close.
+  if (flock(os_handle, LOCK_EX | LOCK_NB) != 0) {
     const int error = errno;
-    TlLogError(kSender, "Could not open %s.", name);
-    TlLogError(kSender, "ErrorFlags %d, GetLastError %d", 0, error);
-    return kTlResultDeviceErrorCouldNotOpenDevice;
+    close(os_handle);
+    return RefuseOpen(name, error);
   }
   struct termios settings;
   if (tcgetattr(os_handle, &settings) != 0) {
@@ -241,6 +253,8 @@ TlResult TlLocDeviceSerialOpen(char (*device_name)[64], TlDeviceBaud baud, int* 
     TlLogError(kSender, "No free file descriptor for device %s.", name);
     return FailOpen(os_handle);
   }
+  // Also refuse openers that do not ask for the lock; undone on close.
+  (void)ioctl(os_handle, TIOCEXCL);
   handles[descriptor].store(os_handle);
   *file_descriptor = descriptor;
   (void)tcdrain(os_handle);
@@ -252,6 +266,7 @@ TlResult TlLocDeviceSerialClose(int file_descriptor) {
   const int os_handle = HandleOf(file_descriptor);
   if (os_handle < 0) return kTlResultSuccess;
   TlLogDebug(kSender, "File descriptor is valid, will close file descriptor %d.", file_descriptor);
+  (void)ioctl(os_handle, TIOCNXCL);
   // Discarding pending output first keeps close() from waiting for a module that reads nothing.
   (void)tcflush(os_handle, TCIOFLUSH);
   close(os_handle);

@@ -31,8 +31,9 @@ enum { kDeviceSerialReadTimeoutMs = 100, kDeviceSerialMaxDescriptors = 255 };
 TlResult TlLocDeviceSerialGetList(TlLocDeviceItem** list, size_t* length);
 TlResult TlLocDeviceSerialReleaseList(TlLocDeviceItem* list);
 
-// Opens and configures the port: raw, 8N1, the given baud, DTR on.
-// kTlResultDeviceErrorCouldNotOpenDevice on any failure.
+// Opens and configures the port: raw, 8N1, the given baud, DTR on, held exclusively (flock and
+// TIOCEXCL) until it is closed. kTlResultDeviceErrorCouldNotOpenDevice on any failure, a port held
+// elsewhere included.
 TlResult TlLocDeviceSerialOpen(char (*device_name)[64], TlDeviceBaud baud, int* file_descriptor);
 TlResult TlLocDeviceSerialClose(int file_descriptor);
 
