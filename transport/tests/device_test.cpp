@@ -73,7 +73,10 @@ class DeviceTest : public tl_test::TransportTest {
   void SetUp() override {
     test_thread = std::this_thread::get_id();
     TransportTest::SetUp();
+    std::lock_guard<std::mutex> lock(mutex);
     calls.clear();
+    test_waits.clear();
+    other_waits.clear();
   }
   static std::string TakeWaits() {
     std::lock_guard<std::mutex> lock(mutex);
@@ -243,7 +246,10 @@ TEST_F(DeviceTest, Reopen) {
       {true, "m1-mdm:0", false, "m1-mdm:0", 3, 2, 0, 0, "2 1 3 "},
       {true, "m1-mdm:0", true, "m2-mdm:1", 2, 0, 5, -1, "0 1 1 "},
       {true, "m1-mdm:0", false, "m1-mdm:0", 0, 1, 5, -1, "1 "},
+      {true, "m1-mdm:0 m2-mdm:1", false, "m1-mdm:1 m2-mdm:0", 3, 0, 0, 1, "0 1 3 "},  // swapped
+      {true, "m1-mdm:0", false, "", 2, 0, 5, -1, "0 1 1 "},  // the old name, now another device's
       {false, "", true, "a-mdm:1 b-mdm:2", 3, 5, 0, 1, "5 1 3 "},  // an unlisted row: any port
+      {false, "b-mdm:0", true, "a-mdm:1 b-mdm:2", 3, 5, 0, 2, "5 1 3 "},  // its identity first
       {false, "", true, "", 2, 5, 5, -1, "5 1 1 "},
   };
   for (const auto& row : rows) {
@@ -277,8 +283,12 @@ TEST_F(DeviceTest, Reopen) {
       EXPECT_EQ(lands ? "\r\n" : "", ptys[index].Read(lands ? 1000 : 50, "\r\n")) << index;
     }
     if (row.lands < 0) {
-      // The handle is free and the old port closed: it opens again.
+      // The handle is free, its listeners gone with it, and the old port closed: it opens again.
       EXPECT_EQ(kTlResultGeneralErrorDeviceNotOpen, TlDeviceIsOpen(0));
+      PtyPair next;
+      ASSERT_EQ(kTlResultSuccess, OpenDevice(next.SlavePath(), &handle));
+      EXPECT_EQ(kTlResultAtErrorNoSuchCallbackRegistered, TlAtUnregisterCallback(0, Listener));
+      TlDeviceClose(0);
       EXPECT_TRUE(row.old_gone || OpenDevice(ptys[0].SlavePath(), &handle) == kTlResultSuccess);
     } else {
       // Sends reach the new port, and its bytes the callbacks the handle kept; a reopen by trying

@@ -126,6 +126,9 @@ void SetRowFree(TlLocDevice& row) {
 TlResult DeviceReleaseHandle(TlDeviceHandle handle) {
   if (handle >= kTlDeviceMaxDevices) return kTlResultDeviceErrorInvalidHandle;
   TlLocDevice& row = devices[handle];
+  // The handle number goes to the next open, whoever makes it: no listener of this user may be
+  // called for that one (a failed reopen, a dead receive thread, a close all end here).
+  if (row.owner.load() != kTlDeviceOwnerInvalid) AtClearCallbacksForHandle(handle);
   SetRowFree(row);
   row.generation.fetch_add(1);
   if (row.thread != nullptr) {
@@ -248,6 +251,16 @@ void ClosePort(TlLocDevice& row) {
   row.file_descriptor.store(-1);
 }
 
+// Whether the port list still gives the row's port name the row's identity. After a restart a
+// name is only a hint: the system may have handed it to another module. A row opened under an
+// unlisted name has no identity to confirm.
+bool NameKeepsIdentity(TlLocDevice& row) {
+  if (row.unique_identifier[0] == '\0') return true;
+  TlDeviceUniqueIdentifier listed = "";
+  TlLocDeviceSerialGetUniqueIdentifier(&row.device_name, &listed);
+  return strncmp(listed, row.unique_identifier, sizeof listed) == 0;
+}
+
 // The common part of both reopens; the internal lock is held.
 TlResult Reopen(TlDeviceHandle handle, unsigned int timeout, unsigned int shut_down_seconds,
                 bool by_identity) {
@@ -271,10 +284,18 @@ TlResult Reopen(TlDeviceHandle handle, unsigned int timeout, unsigned int shut_d
   }
   CommonSleep(apr_time_from_sec(shut_down_seconds));
 
+  const bool has_identity = row.unique_identifier[0] != '\0';
   unsigned int attempts = 0;
   while (row.file_descriptor.load() < 0 && attempts < timeout) {
     TlLogDebug(kSender, "Will try to open %s.", row.device_name);
-    if (OpenPort(row, &row.device_name) != kTlResultSuccess) {
+    bool opened = OpenPort(row, &row.device_name) == kTlResultSuccess;
+    if (opened && !NameKeepsIdentity(row)) {
+      TlLogDebug(kSender, "%s no longer belongs to the device with identifier %s.", row.device_name,
+                 row.unique_identifier);
+      ClosePort(row);
+      opened = false;
+    }
+    if (!opened) {
       TlLogDebug(kSender,
                  "Failed to open device using old port name, will try to list available ports.");
       TlLocDeviceItem* list = nullptr;
@@ -284,22 +305,27 @@ TlResult Reopen(TlDeviceHandle handle, unsigned int timeout, unsigned int shut_d
         CommonSleep(kSecond);
         continue;
       }
-      for (size_t index = 0; index < length; ++index) {
-        TlLocDeviceItem& item = list[index];
-        if (by_identity) {
-          TlLogDebug(kSender, "Compare %s with %s.", row.unique_identifier, item.unique_identifier);
-          if (strncmp(row.unique_identifier, item.unique_identifier,
-                      sizeof(TlDeviceUniqueIdentifier)) != 0) {
-            continue;
+      // By identity only the ports of the row's identity; by trying ports those first (when the
+      // row has one), then every other.
+      for (int pass = 0; pass < (by_identity ? 1 : 2) && row.file_descriptor.load() < 0; ++pass) {
+        for (size_t index = 0; index < length; ++index) {
+          TlLocDeviceItem& item = list[index];
+          const bool same = strncmp(row.unique_identifier, item.unique_identifier,
+                                    sizeof(TlDeviceUniqueIdentifier)) == 0;
+          if (by_identity) {
+            TlLogDebug(kSender, "Compare %s with %s.", row.unique_identifier,
+                       item.unique_identifier);
+            if (!same) continue;
+            TlLogDebug(kSender, "Found device with same identifier, will try to open %s.",
+                       item.device_name);
+          } else {
+            if (has_identity ? same != (pass == 0) : pass != 0) continue;
+            TlLogDebug(kSender, "Found device, will try to open %s.", item.device_name);
           }
-          TlLogDebug(kSender, "Found device with same identifier, will try to open %s.",
-                     item.device_name);
-        } else {
-          TlLogDebug(kSender, "Found device, will try to open %s.", item.device_name);
-        }
-        if (OpenPort(row, &item.device_name) == kTlResultSuccess) {
-          CopyName(row.device_name, sizeof row.device_name, item.device_name);
-          break;
+          if (OpenPort(row, &item.device_name) == kTlResultSuccess) {
+            CopyName(row.device_name, sizeof row.device_name, item.device_name);
+            break;
+          }
         }
       }
       TlLocDeviceSerialReleaseList(list);
@@ -500,7 +526,6 @@ TlResult TlDeviceClose(TlDeviceHandle handle) {
   if (check != kTlResultSuccess) return check;
   InternalLock internal;
   TlLogDebug(kSender, "Closing device %u.", handle);
-  AtClearCallbacksForHandle(handle);
   return DeviceReleaseHandle(handle);
 }
 

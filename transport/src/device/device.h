@@ -80,12 +80,14 @@ TlResult TlDeviceGetOwner(TlDeviceHandle handle, TlDeviceOwner* owner);
 TlResult TlDeviceSetOwner(TlDeviceHandle handle, TlDeviceOwner owner);
 
 // Reopens after a module restart: closes the port, waits reopen_after_seconds, then makes up to
-// timeout attempts (about a second apart) to open the same name or a port with the same
-// identity. The handle, owner, callbacks and lock stay. kTlResultGeneralErrorOperationTimedOut and
-// the handle freed when it failed.
+// timeout attempts (about a second apart) to open the same name, when the port list still gives it
+// the row's identity, or a port with that identity. The handle, owner, callbacks and lock stay.
+// kTlResultGeneralErrorOperationTimedOut, the handle freed and its AT listeners dropped, when it
+// failed.
 TlResult TlDeviceReopen(TlDeviceHandle handle, unsigned int timeout,
                         unsigned int reopen_after_seconds);
-// Reopens under the same handle by trying every listed port; clears the AT listeners first.
+// Reopens under the same handle by trying every listed port, those of the row's identity first;
+// clears the AT listeners first.
 TlResult TlDeviceReOpenByhandle(TlDeviceHandle handle, unsigned int timeout);
 
 #ifdef __cplusplus
