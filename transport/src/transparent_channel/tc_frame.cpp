@@ -116,7 +116,6 @@ extern "C" TlResult TcCheckAnswerDatagram(const TcDatagramStruct* header, size_t
   // An answer of more than one datagram is not supported, whatever else is wrong with it.
   if (header->sequence_number != 0) return kTlResultTransparentChannelErrorFileTypeNotSupported;
   if (received < header->length) return kTlResultTransparentChannelErrorReceiveBytesFailed;
-  if (header->type != kTcTypeDatagram) return kTlResultTransparentChannelErrorReceiveBytesFailed;
   return kTlResultSuccess;
 }
 

@@ -138,8 +138,9 @@ TcAcknowledgementCheck TcCheckAcknowledgement(const TcAcknowledgementStruct* ack
 // Whether the module confirms the close command.
 bool TcControlResponseOk(const TcControlResponseStruct* reply, uint8_t version);
 // Result of an answer datagram whose header is `header` and of whose payload `received` bytes
-// came in: one datagram, complete, of the datagram type. Version, protocol and session are the
-// module's affair and are not checked.
+// came in: one datagram, complete. The type is not checked here: the channel reads no payload of
+// a datagram of another type, so such an answer is incomplete unless it is empty, and an empty one
+// fails as too short for an answer header. Version, protocol and session are the module's affair.
 TlResult TcCheckAnswerDatagram(const TcDatagramStruct* header, size_t received);
 // Result of a decoded answer header: only kTcAnswerMessageResultOk succeeds.
 TlResult TcCheckAnswerHeader(const TcServiceHeaderAnswerGenericStruct* header);

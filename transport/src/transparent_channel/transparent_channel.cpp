@@ -275,6 +275,7 @@ extern "C" TlResult TlTcSend(TlDeviceHandle handle, TlTcProgressCallback* progre
                              uint16_t* result_request_id, TlTcReceivedData* received_data) {
   if (payload == nullptr) {
     TlLogError(kSender, "Invalid input parameters. A valid payload must be specified.");
+    TlLogErrorCode(kSender, kTlResultGeneralErrorInvalidParameter);
     return kTlResultGeneralErrorInvalidParameter;
   }
   TlDeviceOwner owner = kTlDeviceOwnerInvalid;
@@ -285,6 +286,7 @@ extern "C" TlResult TlTcSend(TlDeviceHandle handle, TlTcProgressCallback* progre
   // The request id overwrites the first two payload bytes.
   if (payload_size < 2) {
     TlLogError(kSender, "Invalid input parameters. A valid payload must be specified.");
+    TlLogErrorCode(kSender, kTlResultGeneralErrorInvalidParameter);
     return kTlResultGeneralErrorInvalidParameter;
   }
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "testing/fake_device.h"
+#include "testing/files.h"
 #include "testing/tc_frames.h"
 #include "transport/src/at/at.h"
 #include "transport/src/transparent_channel/transparent_channel.h"
@@ -157,6 +158,7 @@ TEST_F(TcChannelTest, Send) {
       {"cut frames", 1000, 0, with_data, {3, 7, 11, 15}, 0, 1, {1000}, "abcd"},
       {"answer cut short", 30, 0, cut_short, {}, 905, 1, {30}, nullptr},
       {"no answer", 30, 0, {}, {}, 905, 1, {30}, nullptr},
+      {"other type, empty", 30, 0, {TcDatagram(7, 0, "", 2, 3, 3)}, {}, 900, 1, {30}, nullptr},
   };
   Open();
   int last_request = -1;
@@ -213,11 +215,18 @@ TEST_F(TcChannelTest, SendIsRefusedOutsideTheChannelAndWithoutAUsablePayload) {
   EXPECT_EQ(kTlResultGeneralErrorInvalidParameter,
             TlTcSend(0, nullptr, 1, bytes, 10, nullptr, nullptr));
   Open();
+  // Without a usable payload (too short to carry the request id, which is then not written), the
+  // refusal is logged with the result's description.
+  TlSetLogTypesForScreen(kTlLogTypeError);
+  ::testing::internal::CaptureStdout();
   EXPECT_EQ(kTlResultGeneralErrorInvalidParameter,
             TlTcSend(0, nullptr, 1, nullptr, 10, nullptr, nullptr));
-  // Too short to carry the request id: nothing is written into it.
   EXPECT_EQ(kTlResultGeneralErrorInvalidParameter,
             TlTcSend(0, nullptr, 1, bytes, 1, nullptr, nullptr));
+  const std::string screen = ::testing::internal::GetCapturedStdout();
+  EXPECT_EQ(2u, tarvik_test::CountOf(screen,
+                                     "TL:TC               ERROR     2 - An invalid "
+                                     "parameter was given.\r\n"));
   EXPECT_EQ(tarvik_test::TcRequestPayload(10), payload);
   // A datagram that cannot be written ends the send with the port's result.
   fake_device::SetSendResult(kTlResultDeviceErrorCouldNotWriteToDevice);
