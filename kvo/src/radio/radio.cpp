@@ -436,11 +436,13 @@ KvoResult KvoRadioGetSupportedBands(KvoDeviceHandle handle, KvoRadioBand** list,
   KvoDevicePlatformType type = kKvoDevicePlatformTypeInvalid;
   const KvoResult result = GetType(handle, &type, "KVO:Device");
   if (result != kKvoResultSuccess) return result;
-  if (type == kKvoDevicePlatformTypeBrem) {
-    KvoLogInfo(kSender, "KvoRadioGetSupportedBands(), Q1x get supported bands.");
-    return RadioItpGetSupportedBands(handle, list, size);
-  }
-  return AtModeGetSupportedBands(handle, list, size);
+  return RadioGuarded(kKvoResultGeneralErrorMemory, [&] {
+    if (type == kKvoDevicePlatformTypeBrem) {
+      KvoLogInfo(kSender, "KvoRadioGetSupportedBands(), Q1x get supported bands.");
+      return RadioItpGetSupportedBands(handle, list, size);
+    }
+    return AtModeGetSupportedBands(handle, list, size);
+  });
 }
 
 KvoResult KvoRadioReleaseSupportedBands(KvoRadioBand* list) {
@@ -463,10 +465,13 @@ KvoResult KvoRadioRssiScan(KvoDeviceHandle handle, const KvoRadioRssiScanParamet
   KvoLogDebug(kSender, "Type of module is: %d", static_cast<int>(type));
   if (type == kKvoDevicePlatformTypeBrem) {
     KvoLogDebug(kSender, "KvoRadioRssiScan(), Q11/Q12 type of module => use ITP.");
-    return RadioItpRssiScan(handle, parameters, data_list, size);
+    return RadioGuarded(kKvoResultGeneralErrorMemory,
+                        [&] { return RadioItpRssiScan(handle, parameters, data_list, size); });
   }
   if (!RadioScanParametersValid(*parameters)) return kKvoResultGeneralErrorInvalidParameter;
-  return AtModeRssiScan(handle, *parameters, average_samples, data_list, size);
+  return RadioGuarded(kKvoResultGeneralErrorMemory, [&] {
+    return AtModeRssiScan(handle, *parameters, average_samples, data_list, size);
+  });
 }
 
 KvoResult KvoRadioRssiReleaseScanData(KvoRadioRssiScanData* data_list) {
@@ -507,7 +512,9 @@ KvoResult KvoRadioGpsTestSingleSatellite(KvoDeviceHandle handle,
   if (type == kKvoDevicePlatformTypeBrem) {
     if (strstr(product_number, kGpsQ12Family) != nullptr) {
       KvoLogInfo("KVO:Custom", "KvoRadioGpsTestSingleSatellite(), Q12 type of module => use ITP.");
-      return RadioITPGpsTestSingleSatellite(handle, satellite_id, data);
+      return RadioGuarded(kKvoResultGeneralErrorMemory, [&] {
+        return RadioITPGpsTestSingleSatellite(handle, satellite_id, data);
+      });
     }
     if (strstr(product_number, kGpsQ11Family) != nullptr) {
       KvoLogInfo("KVO:Custom",
@@ -515,7 +522,8 @@ KvoResult KvoRadioGpsTestSingleSatellite(KvoDeviceHandle handle,
       return kKvoResultGeneralErrorOperationNotSupported;
     }
   }
-  return AtModeGpsTest(handle, satellite_id, data);
+  return RadioGuarded(kKvoResultGeneralErrorMemory,
+                      [&] { return AtModeGpsTest(handle, satellite_id, data); });
 }
 
 KvoResult KvoRadioGpsTestCarrierWave(KvoDeviceHandle, KvoRadioGpsSatelliteId,

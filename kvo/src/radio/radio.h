@@ -7,6 +7,8 @@
 #include <stddef.h>
 #include <string.h>
 
+#include <new>
+
 #include "kvo.h"
 #include "kvo/src/device/device.h"
 
@@ -18,6 +20,18 @@ int RadioEnumValue(const Enum& field) {
   int value = 0;
   memcpy(&value, &field, sizeof value);
   return value;
+}
+
+// Runs `body`; an allocation failure of the standard containers it uses becomes `on_failure`
+// instead of an exception through the C interface or out of the receive thread.
+template <typename Body>
+KvoResult RadioGuarded(KvoResult on_failure, Body&& body) noexcept {
+  try {
+    return body();
+  } catch (const std::bad_alloc&) {
+    KvoLogError("KVO:Radio", "Failed to allocate memory.");
+    return on_failure;
+  }
 }
 
 // Started last by KvoInitialize and stopped last (before the transport) by KvoTerminate.

@@ -159,7 +159,9 @@ void KvoRadioRssiCallback(TlResult result, TlDeviceHandle handle, TlAtResult* at
   }
   bool complete = false;
   const char* text = at_result != nullptr && at_result->data != nullptr ? at_result->data : "";
-  const KvoResult handled = RadioHandleRssiAsyncData(handle, text, &complete);
+  const KvoResult handled = RadioGuarded(kKvoResultRadioErrorFailedToAllocateMemory, [&] {
+    return RadioHandleRssiAsyncData(handle, text, &complete);
+  });
   if (at_result != nullptr) TlAtReleaseAtResult(at_result);
   KvoLogDebug(kSender, "Number of samples to receive/Number of samples received: %zu/%zu",
               scan.number_of_async_samples_to_receive, scan.number_of_samples_received);
