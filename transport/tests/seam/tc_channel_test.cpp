@@ -38,6 +38,7 @@ const std::string kCloseReply = std::string("\x02\x01\0\0\0\0", 6);
 struct Module {
   std::string echo_off = "\r\nOK\r\n", eetc = "\r\nOK\r\n";
   int ack = 0;
+  std::pair<size_t, char> ack_byte = {10, 0};  // one byte of each acknowledgement replaced
   Pieces answer = {TcDatagram(7, 0, TcAnswerPayload(0))};
   Pieces close = {kCloseReply + "\r\nOK\r\n"};
   std::vector<size_t> cuts;
@@ -52,6 +53,7 @@ struct Module {
       datagrams.push_back(written);
       const uint16_t sequence = Le16At(written, 6);
       frames = ack < 0 ? Pieces{} : Pieces{TcAck(Le16At(written, 4), sequence, uint16_t(ack))};
+      if (ack_byte.first < 10 && !frames.empty()) frames[0][ack_byte.first] = ack_byte.second;
       if (sequence == 0 && ack == 0) frames.insert(frames.end(), answer.begin(), answer.end());
     }
     Pieces pieces;
@@ -206,6 +208,35 @@ TEST_F(TcChannelTest, Send) {
     }
     // The caller closes the channel after a failure.
     EXPECT_EQ(kTlDeviceOwnerTransparentChannel, fake_device::Owner());
+  }
+}
+
+// A refused acknowledgement ends the send with 904 and logs its first bad field.
+TEST_F(TcChannelTest, RefusedAcknowledgementsAreLogged) {
+  const struct {
+    size_t at;
+    char value;
+    const char* line;
+  } rows[] = {
+      {0, 1, "Illegal version of transparent channel received in ACK, received 1 -> expected 2"},
+      {1, 2, "Unexpected message type received in ACK, received 2 -> expected 3"},
+      {2, 2, "Unexpected message protocol received in ACK, received 2 -> expected 3"},
+      {4, 0x7f, "Unexpected message session number received in ACK, received 7f -> expected "},
+      {6, 1, "Unexpected message sequence number received in ACK, received 0x1 -> expected 0x0"},
+      {8, 2, "Received NACK. Result == 2\r\n"},
+  };
+  Open();
+  TlSetLogTypesForScreen(kTlLogTypeError);
+  for (const auto& row : rows) {
+    fake_device::Load(nullptr, 0, 0);
+    module_.ack_byte = {row.at, row.value};
+    std::string payload = tarvik_test::TcRequestPayload(10);
+    ::testing::internal::CaptureStdout();
+    EXPECT_EQ(kTlResultTransparentChannelErrorSentBytesFailed,
+              TlTcSend(0, nullptr, 1, reinterpret_cast<unsigned char*>(&payload[0]), 10, nullptr,
+                       nullptr));
+    const std::string screen = ::testing::internal::GetCapturedStdout();
+    EXPECT_NE(std::string::npos, screen.find(row.line)) << screen;
   }
 }
 
