@@ -1,151 +1,107 @@
 #include "common/src/common_functions.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
-#include <filesystem>
 #include <string>
 
 #include "testing/files.h"
 
 namespace {
 
-namespace fs = std::filesystem;
-
-std::string Trim(const std::string& source, const char* list, size_t size = 64) {
-  char destination[256];
-  memset(destination, 'X', sizeof(destination));
-  EXPECT_TRUE(CommonTrimString(destination, source.c_str(), list, size));
-  return destination;
-}
-
-TEST(CommonTrimStringTest, RemovesListedCharactersFromBothEndsOnly) {
-  EXPECT_EQ(Trim("\r\nabc\r\n", "\r\n"), "abc");
-  EXPECT_EQ(Trim("abc", "\r\n"), "abc");
-  EXPECT_EQ(Trim("\r\n\r\n", "\r\n"), "");
-  EXPECT_EQ(Trim("", "\r\n"), "");
-  EXPECT_EQ(Trim("a\r\nb", "\r\n"), "a\r\nb");
-  EXPECT_EQ(Trim("\n\r\n  a \r b\n\r ", "\r\n"), "  a \r b\n\r ");
-  EXPECT_EQ(Trim("x", "\r\n"), "x");
-  EXPECT_EQ(Trim("\rx", "\r\n"), "x");
-  EXPECT_EQ(Trim("x\n", "\r\n"), "x");
-  EXPECT_EQ(Trim("  abc  ", ""), "  abc  ");
-}
-
-TEST(CommonTrimStringTest, ListIsASetWhoseOrderDoesNotMatter) {
-  EXPECT_EQ(Trim(" \t\"OK\"\t ", "\" \t"), "OK");
-  EXPECT_EQ(Trim(" \t\"OK\"\t ", "\t\" "), "OK");
-}
-
-TEST(CommonTrimStringTest, CutsToSizeMinusOne) {
-  EXPECT_EQ(Trim("\r\nabcdef\r\n", "\r\n", 4), "abc");
-  EXPECT_EQ(Trim("abcdef", "\r\n", 7), "abcdef");
-  EXPECT_EQ(Trim("abcdef", "\r\n", 6), "abcde");
-  EXPECT_EQ(Trim("abcdef", "\r\n", 1), "");
-}
-
-TEST(CommonTrimStringTest, DoesNotWriteBeyondSize) {
-  char destination[8];
-  memset(destination, 'X', sizeof(destination));
-  EXPECT_TRUE(CommonTrimString(destination, "\nabcdefghijkl\n", "\n", 4));
-  EXPECT_STREQ(destination, "abc");
-  for (size_t i = 4; i < sizeof(destination); ++i) EXPECT_EQ(destination[i], 'X') << i;
-}
-
-TEST(CommonTrimStringTest, TrimsInPlace) {
-  char text[] = "\r\n\r\nvalue\r\n";
-  EXPECT_TRUE(CommonTrimString(text, text, "\r\n", sizeof(text)));
-  EXPECT_STREQ(text, "value");
-}
-
-TEST(CommonTrimStringTest, RefusesMissingArgumentsAndZeroSize) {
-  char destination[4] = "zz";
-  EXPECT_FALSE(CommonTrimString(destination, "abc", "\n", 0));
-  EXPECT_STREQ(destination, "zz");
-  EXPECT_FALSE(CommonTrimString(nullptr, "abc", "\n", 4));
-  EXPECT_FALSE(CommonTrimString(destination, nullptr, "\n", 4));
-  EXPECT_FALSE(CommonTrimString(destination, "abc", nullptr, 4));
-}
-
-class CommonFileTest : public ::testing::Test {
- protected:
-  void SetUp() override { ASSERT_TRUE(dir_.ok()); }
-
-  std::string PathOf(const std::string& name) const { return dir_.File(name); }
-
-  std::string Write(const std::string& name, const std::string& content) const {
-    const std::string path = PathOf(name);
-    tarvik_test::WriteFile(path, content);
-    return path;
+TEST(CommonTrimStringTest, EveryRow) {
+  const struct {
+    const char* source;
+    const char* list;
+    size_t size;
+    const char* trimmed;
+  } rows[] = {
+      {"\r\nabc\r\n", "\r\n", 64, "abc"},
+      {"\r\n\r\n", "\r\n", 64, ""},
+      {"", "\r\n", 64, ""},
+      {"a\r\nb", "\r\n", 64, "a\r\nb"},  // inner characters stay
+      {"\n\r\n  a \r b\n\r ", "\r\n", 64, "  a \r b\n\r "},
+      {"\rx", "\r\n", 64, "x"},
+      {"x\n", "\r\n", 64, "x"},
+      {"  abc  ", "", 64, "  abc  "},
+      {" \t\"OK\"\t ", "\" \t", 64, "OK"},  // the list is a set: order does not matter
+      {" \t\"OK\"\t ", "\t\" ", 64, "OK"},
+      {"\r\nabcdef\r\n", "\r\n", 4, "abc"},  // cut to size - 1
+      {"abcdef", "\r\n", 7, "abcdef"},
+      {"abcdef", "\r\n", 6, "abcde"},
+      {"abcdef", "\r\n", 1, ""},
+  };
+  for (const auto& row : rows) {
+    char destination[8 + 64];
+    memset(destination, 'X', sizeof destination);
+    EXPECT_TRUE(CommonTrimString(destination, row.source, row.list, row.size)) << row.source;
+    EXPECT_STREQ(row.trimmed, destination) << row.source;
+    // Nothing written beyond size.
+    EXPECT_EQ(std::string(sizeof destination - row.size, 'X'),
+              std::string(destination + row.size, sizeof destination - row.size));
   }
+  char text[] = "\r\n\r\nvalue\r\n";
+  EXPECT_TRUE(CommonTrimString(text, text, "\r\n", sizeof text));  // in place
+  EXPECT_STREQ("value", text);
+  char untouched[4] = "zz";
+  EXPECT_FALSE(CommonTrimString(untouched, "abc", "\n", 0));
+  EXPECT_STREQ("zz", untouched);
+  EXPECT_FALSE(CommonTrimString(nullptr, "abc", "\n", 4));
+  EXPECT_FALSE(CommonTrimString(untouched, nullptr, "\n", 4));
+  EXPECT_FALSE(CommonTrimString(untouched, "abc", nullptr, 4));
+}
 
-  tarvik_test::TempDir dir_;
-};
-
-TEST_F(CommonFileTest, GetFileContentsReadsUpToSizeAndTouchesNothingElse) {
-  const std::string path = Write("data.bin", std::string("ab\0cd", 5));
+TEST(CommonFileTest, ReadAppendAndTellFilesFromDirectories) {
+  tarvik_test::TempDir dir;
+  const std::string data = dir.File("data.bin");
+  tarvik_test::WriteFile(data, std::string("ab\0cd", 5));
   char buffer[16];
-  memset(buffer, '#', sizeof(buffer));
-  ASSERT_TRUE(CommonGetFileContents(path.c_str(), buffer, sizeof(buffer)));
-  EXPECT_EQ(std::string(buffer, 5), std::string("ab\0cd", 5));
-  // Not zero-terminated: the rest of the buffer is as it was.
-  for (size_t i = 5; i < sizeof(buffer); ++i) EXPECT_EQ(buffer[i], '#') << i;
+  memset(buffer, '#', sizeof buffer);
+  ASSERT_TRUE(CommonGetFileContents(data.c_str(), buffer, sizeof buffer));
+  // Not zero-terminated: the rest of the buffer is as it was; at most size bytes.
+  EXPECT_EQ(std::string("ab\0cd###########", 16), std::string(buffer, 16));
+  memset(buffer, '#', sizeof buffer);
+  ASSERT_TRUE(CommonGetFileContents(data.c_str(), buffer, 2));
+  EXPECT_EQ("ab#", std::string(buffer, 3));
+  tarvik_test::WriteFile(dir.File("empty"), "");
+  for (const std::string& path : {dir.File("empty"), dir.File("missing"), dir.path()}) {
+    EXPECT_FALSE(CommonGetFileContents(path.c_str(), buffer, sizeof buffer)) << path;
+  }
+  EXPECT_FALSE(CommonGetFileContents(data.c_str(), buffer, 0));
+  EXPECT_FALSE(CommonGetFileContents(data.c_str(), nullptr, sizeof buffer));
+  EXPECT_FALSE(CommonGetFileContents(nullptr, buffer, sizeof buffer));
 
-  char small[3];
-  memset(small, '#', sizeof(small));
-  ASSERT_TRUE(CommonGetFileContents(path.c_str(), small, 2));
-  EXPECT_EQ(std::string(small, 3), "ab#");
-}
-
-TEST_F(CommonFileTest, GetFileContentsFailsForEmptyMissingAndDirectory) {
-  char buffer[8];
-  EXPECT_FALSE(CommonGetFileContents(Write("empty", "").c_str(), buffer, sizeof(buffer)));
-  EXPECT_FALSE(CommonGetFileContents(PathOf("missing").c_str(), buffer, sizeof(buffer)));
-  EXPECT_FALSE(CommonGetFileContents(dir_.path().c_str(), buffer, sizeof(buffer)));
-  const std::string path = Write("data", "abc");
-  EXPECT_FALSE(CommonGetFileContents(path.c_str(), buffer, 0));
-  EXPECT_FALSE(CommonGetFileContents(path.c_str(), nullptr, sizeof(buffer)));
-  EXPECT_FALSE(CommonGetFileContents(nullptr, buffer, sizeof(buffer)));
-}
-
-TEST_F(CommonFileTest, AppendCreatesAndAppendsWithoutLineEnds) {
-  const std::string path = PathOf("report.txt");
-  ASSERT_FALSE(fs::exists(path));
-  ASSERT_TRUE(CommonAppendToFile(path.c_str(), "Pass"));
-  EXPECT_EQ(tarvik_test::ReadFile(path), "Pass");
-  ASSERT_TRUE(CommonAppendToFile(path.c_str(), "\r\nFail"));
-  ASSERT_TRUE(CommonAppendToFile(path.c_str(), ""));
-  EXPECT_EQ(tarvik_test::ReadFile(path), "Pass\r\nFail");
-}
-
-TEST_F(CommonFileTest, AppendFailsWhereNoFileCanBeMade) {
-  EXPECT_FALSE(CommonAppendToFile(PathOf("no/such/dir/file").c_str(), "x"));
-  EXPECT_FALSE(CommonAppendToFile(dir_.path().c_str(), "x"));
+  const std::string report = dir.File("report.txt");
+  ASSERT_TRUE(CommonAppendToFile(report.c_str(), "Pass"));
+  ASSERT_TRUE(CommonAppendToFile(report.c_str(), "\r\nFail"));
+  ASSERT_TRUE(CommonAppendToFile(report.c_str(), ""));
+  EXPECT_EQ("Pass\r\nFail", tarvik_test::ReadFile(report));
+  EXPECT_FALSE(CommonAppendToFile(dir.File("no/such/dir/file").c_str(), "x"));
+  EXPECT_FALSE(CommonAppendToFile(dir.path().c_str(), "x"));
   EXPECT_FALSE(CommonAppendToFile(nullptr, "x"));
-  EXPECT_FALSE(CommonAppendToFile(PathOf("f").c_str(), nullptr));
-  EXPECT_FALSE(fs::exists(PathOf("f")));
-}
+  EXPECT_FALSE(CommonAppendToFile(dir.File("f").c_str(), nullptr));
+  EXPECT_FALSE(tarvik_test::FileExists(dir.File("f")));
 
-TEST_F(CommonFileTest, DirectoryAndFileTellTheTypesApart) {
-  const std::string file = Write("file", "x");
-  fs::create_directory(PathOf("sub"));
-  fs::create_symlink(file, PathOf("link_to_file"));
-  fs::create_symlink(PathOf("sub"), PathOf("link_to_dir"));
-  fs::create_symlink(PathOf("gone"), PathOf("dangling"));
-
-  EXPECT_TRUE(CommonIsDirectory(dir_.path().c_str()));
-  EXPECT_TRUE(CommonIsDirectory(PathOf("sub").c_str()));
-  EXPECT_FALSE(CommonIsDirectory(file.c_str()));
-  EXPECT_FALSE(CommonIsDirectory(PathOf("missing").c_str()));
+  mkdir(dir.File("sub").c_str(), 0700);
+  symlink(data.c_str(), dir.File("link_to_file").c_str());
+  symlink(dir.File("sub").c_str(), dir.File("link_to_dir").c_str());
+  symlink(dir.File("gone").c_str(), dir.File("dangling").c_str());
+  const struct {
+    std::string path;
+    bool directory, file;
+  } rows[] = {{dir.path(), true, false},
+              {dir.File("sub"), true, false},
+              {data, false, true},
+              {dir.File("link_to_file"), false, true},
+              {dir.File("link_to_dir"), true, false},
+              {dir.File("dangling"), false, false},
+              {dir.File("missing"), false, false}};
+  for (const auto& row : rows) {
+    EXPECT_EQ(row.directory, CommonIsDirectory(row.path.c_str())) << row.path;
+    EXPECT_EQ(row.file, CommonFileExist(row.path.c_str())) << row.path;
+  }
   EXPECT_FALSE(CommonIsDirectory(nullptr));
-
-  EXPECT_TRUE(CommonFileExist(file.c_str()));
-  EXPECT_TRUE(CommonFileExist(PathOf("link_to_file").c_str()));
-  EXPECT_FALSE(CommonFileExist(PathOf("link_to_dir").c_str()));
-  EXPECT_FALSE(CommonFileExist(PathOf("dangling").c_str()));
-  EXPECT_FALSE(CommonFileExist(PathOf("sub").c_str()));
-  EXPECT_FALSE(CommonFileExist(PathOf("missing").c_str()));
   EXPECT_FALSE(CommonFileExist(nullptr));
 }
 

@@ -1,119 +1,109 @@
 #include "common/src/load_guard.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <functional>
 #include <string>
 
 #include "testing/files.h"
 
 namespace {
 
-class LoadGuardTest : public ::testing::Test {
- protected:
-  void SetUp() override { ASSERT_TRUE(temp_.ok()); }
+constexpr const char* kWritable = "group or others may write to it";
+constexpr const char* kOpenDirectory = "others may write to its directory, which has no sticky bit";
+constexpr const char* kNotAFile = "it is not a regular file";
 
-  std::string MakeFile(const std::string& name, mode_t mode) {
-    const std::string path = temp_.File(name);
-    tarvik_test::WriteFile(path, "library");
-    EXPECT_EQ(0, chmod(path.c_str(), mode));
-    return path;
-  }
+// A file "library" with `mode` in a directory with `directory_mode`; returns its path.
+std::string Place(const std::string& dir, mode_t mode, mode_t directory_mode = 0700) {
+  const std::string path = dir + "/library";
+  tarvik_test::WriteFile(path, "library");
+  chmod(path.c_str(), mode);
+  chmod(dir.c_str(), directory_mode);
+  return path;
+}
 
-  tarvik_test::TempDir temp_;
-  const std::string& dir_ = temp_.path();
+struct GuardRow {
+  const char* name;
+  std::function<std::string(const std::string& dir)> prepare;  // gives the path to judge
+  const char* reason;                                          // nullptr: may be loaded
 };
 
-TEST_F(LoadGuardTest, OwnFileInPrivateDirectoryMayBeLoaded) {
-  EXPECT_EQ(nullptr, CommonLoadGuardCheck(MakeFile("owner_only", 0600).c_str()));
-  EXPECT_EQ(nullptr, CommonLoadGuardCheck(MakeFile("readable", 0755).c_str()));
-  EXPECT_EQ(nullptr, CommonLoadGuardCheck(MakeFile("read_only", 0444).c_str()));
-}
+const GuardRow kGuardRows[] = {
+    {"owner only", [](const std::string& d) { return Place(d, 0600); }, nullptr},
+    {"readable by all", [](const std::string& d) { return Place(d, 0755); }, nullptr},
+    {"read only", [](const std::string& d) { return Place(d, 0444); }, nullptr},
+    {"group writable", [](const std::string& d) { return Place(d, 0664); }, kWritable},
+    {"others may write", [](const std::string& d) { return Place(d, 0646); }, kWritable},
+    {"group may write only", [](const std::string& d) { return Place(d, 0620); }, kWritable},
+    {"others may write only", [](const std::string& d) { return Place(d, 0602); }, kWritable},
+    {"directory open to all", [](const std::string& d) { return Place(d, 0600, 0777); },
+     kOpenDirectory},
+    {"directory others may write", [](const std::string& d) { return Place(d, 0600, 0773); },
+     kOpenDirectory},
+    // As in /tmp: others may add files but may not rename or remove ours.
+    {"sticky open directory", [](const std::string& d) { return Place(d, 0600, 01777); }, nullptr},
+    {"directory shared with the group", [](const std::string& d) { return Place(d, 0600, 0775); },
+     nullptr},
+    {"no name", [](const std::string&) { return std::string(); }, "no file name was given"},
+    {"missing", [](const std::string& d) { return d + "/absent"; }, "the file cannot be examined"},
+    {"directory", [](const std::string& d) { return d; }, kNotAFile},
+    {"fifo",
+     [](const std::string& d) {
+       mkfifo((d + "/fifo").c_str(), 0600);
+       return d + "/fifo";
+     },
+     kNotAFile},
+    // Whoever owns a link chooses its target.
+    {"link to a good file",
+     [](const std::string& d) {
+       symlink(Place(d, 0600).c_str(), (d + "/link").c_str());
+       return d + "/link";
+     },
+     kNotAFile},
+};
 
-TEST_F(LoadGuardTest, WhatIsNotAFileIsRefused) {
-  EXPECT_STREQ("no file name was given", CommonLoadGuardCheck(nullptr));
+TEST(LoadGuardTest, EveryRow) {
+  for (const GuardRow& row : kGuardRows) {
+    tarvik_test::TempDir temp;
+    const std::string path = row.prepare(temp.path());
+    const char* reason = CommonLoadGuardCheck(path.empty() ? nullptr : path.c_str());
+    EXPECT_STREQ(row.reason, reason) << row.name;
+    chmod(temp.path().c_str(), 0700);
+  }
   EXPECT_STREQ("no file name was given", CommonLoadGuardCheck(""));
-  EXPECT_STREQ("the file cannot be examined", CommonLoadGuardCheck((dir_ + "/absent").c_str()));
-
-  EXPECT_STREQ("it is not a regular file", CommonLoadGuardCheck(dir_.c_str()));
-  const std::string fifo = dir_ + "/fifo";
-  ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
-  EXPECT_STREQ("it is not a regular file", CommonLoadGuardCheck(fifo.c_str()));
-
-  // A link is refused even when it points at a file that would pass: whoever owns the link
-  // chooses the target.
-  const std::string good = MakeFile("good", 0600);
-  const std::string link = dir_ + "/link";
-  ASSERT_EQ(0, symlink(good.c_str(), link.c_str()));
-  EXPECT_EQ(nullptr, CommonLoadGuardCheck(good.c_str()));
-  EXPECT_STREQ("it is not a regular file", CommonLoadGuardCheck(link.c_str()));
 }
 
-TEST_F(LoadGuardTest, FileOfAnotherUserIsRefusedButRootsIsNot) {
-  const std::string path = MakeFile("foreign", 0644);
+// A file of another user is refused; root's may be loaded by everybody.
+TEST(LoadGuardTest, Owners) {
+  tarvik_test::TempDir temp;
+  const std::string path = Place(temp.path(), 0644);
   const uid_t me = geteuid();
-  if (me == 0) {
-    // Root may hand the file to anybody; then it is foreign to root...
-    ASSERT_EQ(0, chown(path.c_str(), 4242, static_cast<gid_t>(-1)));
-    EXPECT_STREQ("it belongs to another user", CommonLoadGuardCheckFor(path.c_str(), 0));
-    EXPECT_EQ(nullptr, CommonLoadGuardCheckFor(path.c_str(), 4242));
-    // ...and a file of root's may be loaded by every user.
-    ASSERT_EQ(0, chown(path.c_str(), 0, static_cast<gid_t>(-1)));
-    EXPECT_EQ(nullptr, CommonLoadGuardCheckFor(path.c_str(), 4242));
-  } else {
+  EXPECT_EQ(nullptr, CommonLoadGuardCheckFor(path.c_str(), me));
+  if (me != 0) {
     EXPECT_STREQ("it belongs to another user", CommonLoadGuardCheckFor(path.c_str(), me + 1));
-    EXPECT_EQ(nullptr, CommonLoadGuardCheckFor(path.c_str(), me));
+    return;
   }
+  ASSERT_EQ(0, chown(path.c_str(), 4242, static_cast<gid_t>(-1)));
+  EXPECT_STREQ("it belongs to another user", CommonLoadGuardCheckFor(path.c_str(), 0));
+  EXPECT_EQ(nullptr, CommonLoadGuardCheckFor(path.c_str(), 4242));
+  ASSERT_EQ(0, chown(path.c_str(), 0, static_cast<gid_t>(-1)));
+  EXPECT_EQ(nullptr, CommonLoadGuardCheckFor(path.c_str(), 4242));
 }
 
-TEST_F(LoadGuardTest, FileThatGroupOrOthersMayWriteIsRefused) {
-  for (mode_t mode : {0664, 0646, 0620, 0602, 0777}) {
-    SCOPED_TRACE(mode);
-    EXPECT_STREQ("group or others may write to it",
-                 CommonLoadGuardCheck(MakeFile("writable", mode).c_str()));
-  }
-}
-
-TEST_F(LoadGuardTest, DirectoryThatOthersMayWriteNeedsTheStickyBit) {
-  const std::string path = MakeFile("container", 0600);
-
-  ASSERT_EQ(0, chmod(dir_.c_str(), 0777));
-  EXPECT_STREQ("others may write to its directory, which has no sticky bit",
-               CommonLoadGuardCheck(path.c_str()));
-  ASSERT_EQ(0, chmod(dir_.c_str(), 0773));
-  EXPECT_STREQ("others may write to its directory, which has no sticky bit",
-               CommonLoadGuardCheck(path.c_str()));
-
-  // As in /tmp: others may add files but may not rename or remove ours.
-  ASSERT_EQ(0, chmod(dir_.c_str(), 01777));
-  EXPECT_EQ(nullptr, CommonLoadGuardCheck(path.c_str()));
-  // A directory shared only with the group is accepted.
-  ASSERT_EQ(0, chmod(dir_.c_str(), 0775));
-  EXPECT_EQ(nullptr, CommonLoadGuardCheck(path.c_str()));
-}
-
-TEST_F(LoadGuardTest, RelativeNamesAreJudgedByTheirOwnDirectory) {
-  ASSERT_EQ(0, mkdir((dir_ + "/open").c_str(), 0700));
-  ASSERT_EQ(0, chmod((dir_ + "/open").c_str(), 0777));
-  MakeFile("open/container", 0600);
-  MakeFile("container", 0600);
-
-  char previous[4096];
-  ASSERT_NE(getcwd(previous, sizeof previous), nullptr);
-  ASSERT_EQ(0, chdir(dir_.c_str()));
-  const char* bare = CommonLoadGuardCheck("container");
-  const char* dotted = CommonLoadGuardCheck("./container");
-  const char* nested = CommonLoadGuardCheck("open/container");
-  ASSERT_EQ(0, chmod(dir_.c_str(), 0777));
-  const char* bare_in_open = CommonLoadGuardCheck("container");
-  ASSERT_EQ(0, chdir(previous));
-
-  EXPECT_EQ(nullptr, bare);
-  EXPECT_EQ(nullptr, dotted);
-  EXPECT_STREQ("others may write to its directory, which has no sticky bit", nested);
-  EXPECT_STREQ("others may write to its directory, which has no sticky bit", bare_in_open);
+// A relative name is judged by its own directory, not the working directory's.
+TEST(LoadGuardTest, RelativeNames) {
+  tarvik_test::TempDir temp(tarvik_test::TempDir::kEnter);
+  mkdir("open", 0700);
+  Place(temp.File("open"), 0600, 0777);
+  Place(temp.path(), 0600);
+  EXPECT_EQ(nullptr, CommonLoadGuardCheck("library"));
+  EXPECT_EQ(nullptr, CommonLoadGuardCheck("./library"));
+  EXPECT_STREQ(kOpenDirectory, CommonLoadGuardCheck("open/library"));
+  chmod(temp.path().c_str(), 0777);
+  EXPECT_STREQ(kOpenDirectory, CommonLoadGuardCheck("library"));
+  chmod(temp.path().c_str(), 0700);
 }
 
 }  // namespace
