@@ -13,6 +13,7 @@
 #include <string.h>
 
 #include <string>
+#include <type_traits>
 
 #include "testing/fuzz.h"
 #include "testing/paths.h"
@@ -23,24 +24,11 @@ namespace {
 using tarvik_fuzz::Check;
 using tarvik_fuzz::CheckTerminated;
 
-struct Container {
-  UcGetNextActionFunction next_action;
-  UcGetUpdateInformationFunction update_information;
-  UcGetTotalSizeOfUpdateFunction total_size;
-  UcGetNetConfigurationFunction net_configuration;
-  UcGetNextUpdateItemFunction next_item;
-};
-
-Container container;
-
-void* Symbol(void* library, const char* name) {
-  void* symbol = dlsym(library, name);
-  if (symbol == nullptr) {
-    fprintf(stderr, "container lacks %s\n", name);
-    abort();
-  }
-  return symbol;
-}
+UcGetNextActionFunction next_action;
+UcGetUpdateInformationFunction update_information;
+UcGetTotalSizeOfUpdateFunction total_size;
+UcGetNetConfigurationFunction net_configuration;
+UcGetNextUpdateItemFunction next_item;
 
 // The container's log lines are formatted as the engine's bridge does, so that a format that does
 // not match its arguments shows.
@@ -53,22 +41,19 @@ void Log(const char*, UcLogType, const char* format, va_list arguments) {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   void* library = dlopen(tarvik_test::kCarriedContainer, RTLD_NOW | RTLD_LOCAL);
-  if (library == nullptr) {
-    fprintf(stderr, "cannot load the container: %s\n", dlerror());
-    abort();
-  }
-  container.next_action =
-      reinterpret_cast<UcGetNextActionFunction>(Symbol(library, "UcGetNextAction"));
-  container.update_information =
-      reinterpret_cast<UcGetUpdateInformationFunction>(Symbol(library, "UcGetUpdateInformation"));
-  container.total_size =
-      reinterpret_cast<UcGetTotalSizeOfUpdateFunction>(Symbol(library, "UcGetTotalSizeOfUpdate"));
-  container.net_configuration =
-      reinterpret_cast<UcGetNetConfigurationFunction>(Symbol(library, "UcGetNetConfiguration"));
-  container.next_item =
-      reinterpret_cast<UcGetNextUpdateItemFunction>(Symbol(library, "UcGetNextUpdateItem"));
-  reinterpret_cast<UcSetLogFunctionCallbackFunction>(Symbol(library, "UcSetLogFunctionCallback"))(
-      Log);
+  Check(library != nullptr, "the container loads");
+  auto resolve = [library](auto* function, const char* name) {
+    *function = reinterpret_cast<std::remove_pointer_t<decltype(function)>>(dlsym(library, name));
+    Check(*function != nullptr, name);
+  };
+  UcSetLogFunctionCallbackFunction set_log = nullptr;
+  resolve(&next_action, "UcGetNextAction");
+  resolve(&update_information, "UcGetUpdateInformation");
+  resolve(&total_size, "UcGetTotalSizeOfUpdate");
+  resolve(&net_configuration, "UcGetNetConfiguration");
+  resolve(&next_item, "UcGetNextUpdateItem");
+  resolve(&set_log, "UcSetLogFunctionCallback");
+  set_log(Log);
   return 0;
 }
 
@@ -80,7 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size) {
   const char* eevinfo = report.c_str();
 
   const UcActionType action =
-      container.next_action(eevinfo, trigger, install_flag, kUcNetConfigurationAvailable);
+      next_action(eevinfo, trigger, install_flag, kUcNetConfigurationAvailable);
   Check(action >= kUcActionNone && action <= kUcActionInvalidConfiguration, "a known action");
 
   // Buffers as the engine hands them over: marked, so that a missing terminator shows.
@@ -96,7 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size) {
   memset(operator_domain, 'x', sizeof operator_domain);
   memset(hplmn, 'x', sizeof hplmn);
   memset(user_interaction, 0, sizeof user_interaction);
-  const UcUpdateInformationType information = container.update_information(
+  const UcUpdateInformationType information = update_information(
       eevinfo, module_name, current, target, operator_domain, hplmn, user_interaction);
   Check(
       information >= kUcNetConfigurationAvailable && information <= kUcNetConfigurationNotAvailable,
@@ -111,13 +96,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size) {
   Check(user_interaction[UC_USER_INTERACTION_SIZE] == '\0', "interaction word inside its buffer");
 
   size_t total = 12345;
-  const UcStatus total_status = container.total_size(eevinfo, &total);
+  const UcStatus total_status = total_size(eevinfo, &total);
   if (total_status == kUcUpdateSuccess) Check(total > 0, "requested packages have a size");
   if (total_status == kUcUpdateNoFilesFoundInEeevinfo) Check(total == 0, "no packages, no size");
   // Packages handed out are readable to their last byte.
   unsigned char* package = nullptr;
   size_t package_size = 0;
-  while (container.next_item(&package, &package_size) == kUcUpdateSuccess) {
+  while (next_item(&package, &package_size) == kUcUpdateSuccess) {
     Check(package != nullptr || package_size == 0, "a package has bytes");
     if (package_size > 0) {
       volatile unsigned char last = package[package_size - 1];
@@ -127,8 +112,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size) {
 
   unsigned char* configuration = nullptr;
   size_t configuration_size = 0;
-  if (container.net_configuration(eevinfo, &configuration, &configuration_size) ==
-      kUcUpdateSuccess) {
+  if (net_configuration(eevinfo, &configuration, &configuration_size) == kUcUpdateSuccess) {
     Check(configuration != nullptr && configuration_size > 0, "a net configuration has bytes");
     volatile unsigned char last = configuration[configuration_size - 1];
     (void)last;

@@ -2,23 +2,9 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <type_traits>
 
 namespace uc_test {
-
-namespace {
-
-template <typename Function>
-bool Resolve(apr_dso_handle_t* dso, const char* name, Function* out, std::string* error) {
-  apr_dso_handle_sym_t symbol = nullptr;
-  if (apr_dso_sym(&symbol, dso, name) != APR_SUCCESS) {
-    *error = std::string("missing export ") + name;
-    return false;
-  }
-  *out = reinterpret_cast<Function>(symbol);
-  return true;
-}
-
-}  // namespace
 
 ContainerLibrary::ContainerLibrary(const std::string& path) {
   apr_pool_create(&pool_, nullptr);
@@ -28,16 +14,23 @@ ContainerLibrary::ContainerLibrary(const std::string& path) {
     dso_ = nullptr;
     return;
   }
-  ok_ = Resolve(dso_, "UcGetApiVersion", &GetApiVersion, &error_) &&
-        Resolve(dso_, "UcGetRevision", &GetRevision, &error_) &&
-        Resolve(dso_, "UcGetProduct", &GetProduct, &error_) &&
-        Resolve(dso_, "UcGetNextAction", &GetNextAction, &error_) &&
-        Resolve(dso_, "UcGetUpdateInformation", &GetUpdateInformation, &error_) &&
-        Resolve(dso_, "UcGetNetConfiguration", &GetNetConfiguration, &error_) &&
-        Resolve(dso_, "UcGetTotalSizeOfUpdate", &GetTotalSizeOfUpdate, &error_) &&
-        Resolve(dso_, "UcGetNextUpdateItem", &GetNextUpdateItem, &error_) &&
-        Resolve(dso_, "UcGetUpgradePaths", &GetUpgradePaths, &error_) &&
-        Resolve(dso_, "UcSetLogFunctionCallback", &SetLogFunctionCallback, &error_);
+  auto resolve = [this](auto* function, const char* name) {
+    apr_dso_handle_sym_t symbol = nullptr;
+    if (apr_dso_sym(&symbol, dso_, name) != APR_SUCCESS && error_.empty()) {
+      error_ = std::string("missing export ") + name;
+    }
+    *function = reinterpret_cast<std::remove_pointer_t<decltype(function)>>(symbol);
+  };
+  resolve(&GetApiVersion, "UcGetApiVersion");
+  resolve(&GetRevision, "UcGetRevision");
+  resolve(&GetProduct, "UcGetProduct");
+  resolve(&GetNextAction, "UcGetNextAction");
+  resolve(&GetUpdateInformation, "UcGetUpdateInformation");
+  resolve(&GetNetConfiguration, "UcGetNetConfiguration");
+  resolve(&GetTotalSizeOfUpdate, "UcGetTotalSizeOfUpdate");
+  resolve(&GetNextUpdateItem, "UcGetNextUpdateItem");
+  resolve(&GetUpgradePaths, "UcGetUpgradePaths");
+  resolve(&SetLogFunctionCallback, "UcSetLogFunctionCallback");
 }
 
 ContainerLibrary::~ContainerLibrary() {
@@ -55,25 +48,17 @@ std::vector<LogLine>& Logged() {
   return lines;
 }
 
-void ClearLog() {
-  Logged().clear();
-}
-
 void RecordLog(const char* sender, UcLogType type, const char* format, va_list arguments) {
   char text[1024];
   std::vsnprintf(text, sizeof text, format, arguments);
   Logged().push_back({sender, type, text});
 }
 
-std::string ReportLine(const std::string& name, const std::string& value) {
-  std::string label = name;
-  if (label.size() < 25) label.append(25 - label.size(), '.');
-  return label + " " + value + "\r\n";
-}
-
 std::string Report(const std::vector<std::pair<std::string, std::string>>& fields) {
   std::string text;
-  for (const auto& field : fields) text += ReportLine(field.first, field.second);
+  for (const auto& [name, value] : fields) {
+    text += name + std::string(name.size() < 25 ? 25 - name.size() : 0, '.') + " " + value + "\r\n";
+  }
   return text;
 }
 

@@ -1,9 +1,9 @@
 #ifndef UPDATE_CONTAINER_TESTS_SUPPORT_CONTAINER_LIBRARY_H_
 #define UPDATE_CONTAINER_TESTS_SUPPORT_CONTAINER_LIBRARY_H_
 
-// Test access to a built update container: loaded with apr_dso_load and driven through its ten
-// exports, as the update engine does. Each instance loads the library afresh (the package list
-// lives as long as the library is loaded) and unloads it at the end.
+// A built update container loaded with apr_dso_load and driven through its ten exports, as the
+// update engine does. The package list lives as long as the library stays loaded: the last
+// instance to go unloads it.
 
 #include <apr_dso.h>
 #include <apr_pools.h>
@@ -24,9 +24,8 @@ class ContainerLibrary {
   ContainerLibrary& operator=(const ContainerLibrary&) = delete;
 
   // True when the library loaded and all ten exports resolved; error() says why not.
-  bool ok() const { return ok_; }
+  bool ok() const { return error_.empty(); }
   const std::string& error() const { return error_; }
-
   // True when `name` resolves in the library.
   bool Exports(const char* name);
 
@@ -44,29 +43,25 @@ class ContainerLibrary {
  private:
   apr_pool_t* pool_ = nullptr;
   apr_dso_handle_t* dso_ = nullptr;
-  bool ok_ = false;
   std::string error_;
 };
 
-// A captured log line of the container.
+// The container's log lines, recorded by RecordLog.
 struct LogLine {
   std::string sender;
   UcLogType type;
   std::string text;
 };
-
-// Log sink that records every line into Logged(); ClearLog() empties it.
 void RecordLog(const char* sender, UcLogType type, const char* format, va_list arguments);
 std::vector<LogLine>& Logged();
-void ClearLog();
+inline void ClearLog() {
+  Logged().clear();
+}
 
-// An information report in the module's layout: every label is the name padded with dots to 25
-// characters and one blank; lines end in CR LF.
-std::string ReportLine(const std::string& name, const std::string& value);
+// An information report in the module's layout: each name padded with dots to 25 characters, a
+// blank, the value, CR LF.
 std::string Report(const std::vector<std::pair<std::string, std::string>>& fields);
-
-// A report of a supported module with a valid individualization in the given upgrade state and
-// configuration-set revision.
+// The report of a supported module with a valid individualization.
 std::string ModuleReport(const std::string& upgrade_state, const std::string& revision);
 
 }  // namespace uc_test
