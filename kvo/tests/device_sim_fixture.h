@@ -1,16 +1,18 @@
 #ifndef KVO_TESTS_DEVICE_SIM_FIXTURE_H_
 #define KVO_TESTS_DEVICE_SIM_FIXTURE_H_
 
-// A simulated module on pseudo-terminals and the library started around it, in a temporary
-// directory that holds the device map and serves as working directory (so that a customization
-// container is found only when a test puts one there).
+// The library started in a fresh working directory (so that a customization container is found
+// only where a test puts one) that also holds the device map of the simulated modules, with the
+// fixed waits shortened.
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "common/src/wait_seam.h"
 #include "kvo.h"
@@ -18,13 +20,9 @@
 #include "tarvik_sim/profile.h"
 #include "testing/files.h"
 #include "testing/module_map.h"
+#include "testing/paths.h"
 
 namespace kvo_test {
-
-namespace fs = std::filesystem;
-
-// Shortens the library's fixed waits (one second becomes 20 ms).
-constexpr int kWaitDivisor = 50;
 
 inline std::string ContainerVariant(const std::string& name) {
   return std::string(TARVIK_LIB_DIR) + "/customization_container_variants/" + name + ".dll";
@@ -34,15 +32,21 @@ inline std::string SampleContainer() {
   return std::string(TARVIK_LIB_DIR) + "/libcustomization_container.dll";
 }
 
-// Puts a container library into `dir` under the name the library looks for.
+// Copies a customization container into `dir` under the name the library looks for.
 inline bool PlaceContainer(const tarvik_test::TempDir& dir, const std::string& source) {
   std::error_code error;
-  fs::copy_file(source, dir.File("libcustomization_container.dll"),
-                fs::copy_options::overwrite_existing, error);
-  return !error;
+  return std::filesystem::copy_file(source, dir.File("libcustomization_container.dll"), error);
 }
 
-// The library started in a fresh working directory; tests start modules with StartModule.
+// How often `command` reached the module.
+inline long Sent(const tarvik_sim::Module& module, const std::string& command) {
+  const std::vector<std::string> commands = module.Commands();
+  return std::count(commands.begin(), commands.end(), command);
+}
+
+// One second of a fixed wait becomes 20 ms.
+constexpr int kWaitDivisor = 50;
+
 class LibraryTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -51,38 +55,38 @@ class LibraryTest : public ::testing::Test {
     setenv("TARVIK_DEVICE_MAP", map_.dir().c_str(), 1);
     KvoSetLogTypesForScreen(kKvoLogTypeMaskNone);
     PrepareWorkingDirectory();
-    initialize_result_ = KvoInitialize();
-    initialized_ = true;
-    if (ExpectInitializeSuccess()) {
-      ASSERT_EQ(kKvoResultSuccess, initialize_result_);
-    }
+    ASSERT_EQ(kKvoResultSuccess, KvoInitialize());
   }
+  // Runs before KvoInitialize (for example to place a container).
+  virtual void PrepareWorkingDirectory() {}
 
   void TearDown() override {
-    if (initialized_) KvoTerminate();
+    KvoTerminate();
+    KvoSetLogFile("");
+    KvoSetLogTypesForFile(kKvoLogTypeMaskDefaultFile);
     module_.Stop();
     CommonSetWaitDivisor(1);
   }
 
-  // Runs before KvoInitialize (for example to place a container).
-  virtual void PrepareWorkingDirectory() {}
-  virtual bool ExpectInitializeSuccess() const { return true; }
+  // Every log line from now on goes to Log().
+  void LogEverything() {
+    KvoSetLogFile(directory_.File("kvo.log").c_str());
+    KvoSetLogTypesForFile(kKvoLogTypeMaskAll);
+  }
+  std::string Log() const { return tarvik_test::ReadFile(directory_.File("kvo.log")); }
+
+  KvoResult Open(const std::string& port, KvoDeviceHandle* handle) {
+    const auto parameters = tarvik_test::OpenParameters<KvoDeviceOpenParameters>(port);
+    return KvoDeviceOpen(&parameters, handle);
+  }
+  KvoResult Open(KvoDeviceHandle* handle) { return Open(module_.AtPortPath(), handle); }
 
   void StartModule(tarvik_sim::Profile profile) {
     profile.restart_away_ms = 200;
     ASSERT_TRUE(map_.Start(&module_, profile));
   }
 
-  KvoDeviceOpenParameters Parameters() const {
-    return tarvik_test::OpenParameters<KvoDeviceOpenParameters>(module_.AtPortPath());
-  }
-
-  KvoResult Open(KvoDeviceHandle* handle) {
-    KvoDeviceOpenParameters parameters = Parameters();
-    return KvoDeviceOpen(&parameters, handle);
-  }
-
-  // Starts a module with the profile and opens it; fails the test when that does not work.
+  // Starts a module with the profile and opens it; a failure fails the test.
   KvoDeviceHandle StartAndOpen(const tarvik_sim::Profile& profile) {
     StartModule(profile);
     KvoDeviceHandle handle = 99;
@@ -93,8 +97,6 @@ class LibraryTest : public ::testing::Test {
   tarvik_test::TempDir directory_{tarvik_test::TempDir::kEnter};
   tarvik_test::ModuleMap map_{directory_.File("map")};
   tarvik_sim::Module module_;
-  KvoResult initialize_result_ = kKvoResultSuccess;
-  bool initialized_ = false;
 };
 
 struct NamedProfile {
@@ -113,7 +115,6 @@ inline const NamedProfile kPlatformProfiles[] = {
 inline void PrintTo(const NamedProfile& profile, std::ostream* stream) {
   *stream << profile.name;
 }
-
 inline std::string ProfileName(const ::testing::TestParamInfo<NamedProfile>& info) {
   return info.param.name;
 }

@@ -1,36 +1,23 @@
 #ifndef KVO_TESTS_UPDATE_FIXTURE_H_
 #define KVO_TESTS_UPDATE_FIXTURE_H_
 
-// The update engine against a simulated module: records every update event, answers the
-// confirmation events as an application would, and lets a test act on the module from inside an
-// event (the callback runs on the update's thread, between the engine's steps).
+// The update engine driven as an application drives it, against a simulated module.
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <functional>
 #include <map>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "kvo.h"
 #include "kvo/tests/device_sim_fixture.h"
-#include "tarvik_sim/module.h"
-#include "tarvik_sim/profile.h"
 #include "testing/paths.h"
 
 namespace kvo_test {
 
-struct RecordedEvent {
-  KvoUpdateEventType type;
-  KvoUpdateType information_type;
-  std::string model;
-  std::string current;
-  std::string target;
-  int progress;
-};
-
+// Records the update's events and answers the confirmation events as an application would. A
+// hook runs inside the event, on the update's thread, between the engine's steps.
 class UpdateTest : public LibraryTest {
  protected:
   void TearDown() override {
@@ -40,9 +27,7 @@ class UpdateTest : public LibraryTest {
 
   static void OnEvent(KvoDeviceHandle handle, KvoUpdateEvent* event, const void* client_data) {
     auto* self = static_cast<UpdateTest*>(const_cast<void*>(client_data));
-    self->events_.push_back({event->type, event->information.type, event->information.model,
-                             event->information.current_configuration,
-                             event->information.target_configuration, event->progress});
+    self->events_.push_back(*event);
     auto hook = self->hooks_.find(event->type);
     if (hook != self->hooks_.end()) hook->second();
     if (event->type == kKvoUpdateEventTypeBeginConfirmationNeeded ||
@@ -53,27 +38,22 @@ class UpdateTest : public LibraryTest {
     }
   }
 
-  // Opens the module started with `profile` and runs a whole update with `container`.
-  KvoResult RunUpdate(const tarvik_sim::Profile& profile, const std::string& container) {
+  // Opens a module started with `profile` and runs a whole update with `container`.
+  KvoResult RunUpdate(const tarvik_sim::Profile& profile,
+                      const std::string& container = tarvik_test::kCarriedContainer) {
     handle_ = StartAndOpen(profile);
     return RunUpdateOnOpenHandle(container);
   }
 
-  KvoResult RunUpdateOnOpenHandle(const std::string& container) {
+  KvoResult RunUpdateOnOpenHandle(const std::string& container = tarvik_test::kCarriedContainer) {
     EXPECT_EQ(kKvoResultSuccess, KvoUpdateRegisterCallback(handle_, OnEvent, this));
     return KvoUpdateStart(handle_, container.c_str());
   }
 
-  std::vector<KvoUpdateEventType> EventTypes() const {
-    std::vector<KvoUpdateEventType> types;
-    for (const RecordedEvent& e : events_) types.push_back(e.type);
-    return types;
-  }
-
-  // The event types without progress events, in order.
+  // The event types in order, progress events left out.
   std::vector<KvoUpdateEventType> Steps() const {
     std::vector<KvoUpdateEventType> types;
-    for (const RecordedEvent& e : events_) {
+    for (const KvoUpdateEvent& e : events_) {
       if (e.type != kKvoUpdateEventTypeProgress) types.push_back(e.type);
     }
     return types;
@@ -81,26 +61,21 @@ class UpdateTest : public LibraryTest {
 
   std::vector<int> Progress() const {
     std::vector<int> values;
-    for (const RecordedEvent& e : events_) {
+    for (const KvoUpdateEvent& e : events_) {
       if (e.type == kKvoUpdateEventTypeProgress) values.push_back(e.progress);
     }
     return values;
   }
 
-  bool ModuleGot(const std::string& command) const {
-    const std::vector<std::string> commands = module_.Commands();
-    return std::find(commands.begin(), commands.end(), command) != commands.end();
-  }
-
   KvoDeviceHandle handle_ = 0;
-  std::vector<RecordedEvent> events_;
+  std::vector<KvoUpdateEvent> events_;
   std::map<KvoUpdateEventType, std::function<void()>> hooks_;
   bool confirm_ = true;
   bool allow_restart_ = true;
   KvoResult allow_begin_result_ = kKvoResultGeneralErrorUnknown;
 };
 
-// A module on configuration set R3C01 (the default) that wants the test container's packages.
+// A module on configuration set R3C01 that wants the confirming test container's three packages.
 inline tarvik_sim::Profile ConfirmContainerProfile() {
   tarvik_sim::Profile profile = tarvik_sim::DefaultProfile();
   profile.wanted_packages = {

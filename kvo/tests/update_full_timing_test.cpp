@@ -5,13 +5,11 @@
 #include <gtest/gtest.h>
 
 #include "common/src/wait_seam.h"
-#include "kvo.h"
 #include "kvo/tests/update_fixture.h"
 
-namespace kvo_test {
 namespace {
 
-class UpdateFullTimingTest : public UpdateTest {
+class UpdateFullTimingTest : public kvo_test::UpdateTest {
  protected:
   void SetUp() override {
     UpdateTest::SetUp();
@@ -27,7 +25,7 @@ TEST_F(UpdateFullTimingTest, WholeUpdateWithoutShortenedWaits) {
   // It also reports its self-restart long enough before going away for that line to be read, so
   // the engine follows the restart it was told of instead of finding the module gone.
   profile.self_restart_ms = 1500;
-  ASSERT_EQ(kKvoResultSuccess, RunUpdate(profile, tarvik_test::kCarriedContainer));
+  ASSERT_EQ(kKvoResultSuccess, RunUpdate(profile));
   const std::vector<KvoUpdateEventType> expected = {
       kKvoUpdateEventTypeBegin, kKvoUpdateEventTypeReceivedUpdatePackages,
       kKvoUpdateEventTypeInstalling, kKvoUpdateEventTypeRestartNotified,
@@ -39,4 +37,3 @@ TEST_F(UpdateFullTimingTest, WholeUpdateWithoutShortenedWaits) {
 }
 
 }  // namespace
-}  // namespace kvo_test
