@@ -12,6 +12,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <algorithm>
 #include <deque>
 #include <string>
 #include <vector>
@@ -247,9 +248,12 @@ struct Container {
       std::string text = "TRVCC " + std::to_string(source.id) + " " +
                          std::to_string(static_cast<int>(source.type)) + "\n" +
                          Settings(source, record.product_number) + "\n";
-      std::vector<unsigned char> bytes = {
-          0, 0, static_cast<unsigned char>(atoi(mechanism ? mechanism : "0")), 4};
-      bytes.insert(bytes.end(), text.begin(), text.end());
+      // Sized once and filled in place: an insert after a four-byte list trips a false
+      // array-bounds warning in optimised builds.
+      std::vector<unsigned char> bytes(4 + text.size());
+      bytes[2] = static_cast<unsigned char>(atoi(mechanism ? mechanism : "0"));
+      bytes[3] = 4;
+      std::copy(text.begin(), text.end(), bytes.begin() + 4);
       for (unsigned int i = 0; i < 64 + source.id % 97; ++i) {
         bytes.push_back(static_cast<unsigned char>((i * 7 + source.id) & 0xff));
       }
