@@ -94,4 +94,24 @@ TlResult TlDeviceReOpenByhandle(TlDeviceHandle handle, unsigned int timeout);
 }
 #endif
 
+#ifdef __cplusplus
+// Holds the device lock for a scope; every return path gives it back.
+class DeviceLockGuard {
+ public:
+  explicit DeviceLockGuard(TlDeviceHandle handle) : handle_(handle) {
+    result_ = TlDeviceLock(handle_);
+  }
+  ~DeviceLockGuard() {
+    if (result_ == kTlResultSuccess) TlDeviceUnlock(handle_);
+  }
+  DeviceLockGuard(const DeviceLockGuard&) = delete;
+  DeviceLockGuard& operator=(const DeviceLockGuard&) = delete;
+  TlResult result() const { return result_; }
+
+ private:
+  TlDeviceHandle handle_;
+  TlResult result_;
+};
+#endif
+
 #endif  // TRANSPORT_SRC_DEVICE_DEVICE_H_

@@ -28,24 +28,6 @@ int ReadTimeout(unsigned int timeout) {
   return timeout > static_cast<unsigned int>(INT_MAX) ? INT_MAX : static_cast<int>(timeout);
 }
 
-// Holds the device lock for a scope; every return path gives it back.
-class DeviceLockGuard {
- public:
-  explicit DeviceLockGuard(TlDeviceHandle handle) : handle_(handle) {
-    result_ = TlDeviceLock(handle_);
-  }
-  ~DeviceLockGuard() {
-    if (result_ == kTlResultSuccess) TlDeviceUnlock(handle_);
-  }
-  DeviceLockGuard(const DeviceLockGuard&) = delete;
-  DeviceLockGuard& operator=(const DeviceLockGuard&) = delete;
-  TlResult result() const { return result_; }
-
- private:
-  TlDeviceHandle handle_;
-  TlResult result_;
-};
-
 // After a failure past the switch the module is in an unknown state, but the owner survives a
 // reopen of the port: left at secure frame it would lock the AT channel out of the reopened
 // module for good.

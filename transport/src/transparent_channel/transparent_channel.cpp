@@ -26,24 +26,6 @@ struct FreeDeleter {
 };
 using Buffer = std::unique_ptr<unsigned char, FreeDeleter>;
 
-// Holds the device lock for a scope; every return path gives it back.
-class DeviceLockGuard {
- public:
-  explicit DeviceLockGuard(TlDeviceHandle handle) : handle_(handle) {
-    result_ = TlDeviceLock(handle_);
-  }
-  ~DeviceLockGuard() {
-    if (result_ == kTlResultSuccess) TlDeviceUnlock(handle_);
-  }
-  DeviceLockGuard(const DeviceLockGuard&) = delete;
-  DeviceLockGuard& operator=(const DeviceLockGuard&) = delete;
-  TlResult result() const { return result_; }
-
- private:
-  TlDeviceHandle handle_;
-  TlResult result_;
-};
-
 TlResult TcWrite(TlDeviceHandle handle, const unsigned char* buffer, size_t data_size) {
   if (buffer == nullptr) return kTlResultGeneralErrorInvalidParameter;
   return TlDeviceSend(handle, buffer, data_size);
