@@ -46,14 +46,10 @@ void Load(const unsigned char* stream, size_t size, size_t chunk) {
   unlocked_io = false;
 }
 
-void Push(const std::string& piece) {
-  pieces.push_back(piece);
-}
-
 void LoadPieces(const std::vector<std::string>& new_pieces) {
   Load(nullptr, 0, 0);
   for (const std::string& piece : new_pieces) {
-    if (!piece.empty()) Push(piece);
+    if (!piece.empty()) pieces.push_back(piece);
   }
 }
 void SetResponder(Responder new_responder) {

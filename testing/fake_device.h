@@ -22,14 +22,11 @@ void Reset();
 // The next reads return `stream` in pieces of at most `chunk` bytes (0: no limit); once it is used
 // up, a read times out with no bytes.
 void Load(const unsigned char* stream, size_t size, size_t chunk);
-// Appends a piece to the stream: no read returns bytes of two pieces, and an empty piece makes one
-// read time out.
-void Push(const std::string& piece);
 // As Load without a chunk limit, but no read goes past the end of a piece: the channel reads the
 // pieces as the module wrote them (empty pieces are left out).
 void LoadPieces(const std::vector<std::string>& pieces);
-// Called with the bytes of every send; the pieces it returns are pushed, as a module answers what
-// it was sent.
+// Called with the bytes of every send; the pieces it returns follow in the stream, as a module
+// answers what it was sent. A piece is at most one read, an empty one a read that brings nothing.
 using Responder = std::function<std::vector<std::string>(const std::string& written)>;
 void SetResponder(Responder responder);
 // Result of the sends from now on; a failing send writes nothing.

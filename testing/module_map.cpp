@@ -6,18 +6,11 @@
 #include <unistd.h>
 
 namespace tarvik_test {
+namespace {
 
-ModuleMap::ModuleMap() : own_dir_(new TempDir), dir_(own_dir_->path()) {}
-
-ModuleMap::ModuleMap(const std::string& dir) : dir_(dir) {
-  mkdir(dir_.c_str(), 0700);
-}
-
-ModuleMap::~ModuleMap() {
-  for (auto& module : modules_) module->Stop();
-}
-
-tarvik_sim::ModuleOptions ModuleMap::LinkNames(const std::string& link_name) {
+// Options for a module whose AT link is `link_name`: its second link gets a name of its own that is
+// no port candidate, so that several modules share a map.
+tarvik_sim::ModuleOptions LinkNames(const std::string& link_name) {
   tarvik_sim::ModuleOptions options;
   if (link_name.empty()) return options;
   options.at_link_name = link_name;
@@ -29,6 +22,18 @@ tarvik_sim::ModuleOptions ModuleMap::LinkNames(const std::string& link_name) {
     }
   }
   return options;
+}
+
+}  // namespace
+
+ModuleMap::ModuleMap() : own_dir_(new TempDir), dir_(own_dir_->path()) {}
+
+ModuleMap::ModuleMap(const std::string& dir) : dir_(dir) {
+  mkdir(dir_.c_str(), 0700);
+}
+
+ModuleMap::~ModuleMap() {
+  for (auto& module : modules_) module->Stop();
 }
 
 bool ModuleMap::Start(tarvik_sim::Module* module, const tarvik_sim::Profile& profile,

@@ -38,9 +38,6 @@ class ModuleMap {
   bool Start(tarvik_sim::Module* module, const tarvik_sim::Profile& profile,
              tarvik_sim::ModuleOptions options = tarvik_sim::ModuleOptions(),
              std::string* error = nullptr);
-  // Options for a module whose AT link is `link_name`: its second link gets a name of its own that
-  // is no port candidate, so that several modules share a map.
-  static tarvik_sim::ModuleOptions LinkNames(const std::string& link_name);
   // A listed entry whose port cannot be opened: a link to a path that does not exist.
   void AddDeadLink(const std::string& link_name);
 

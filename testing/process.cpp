@@ -29,10 +29,6 @@ std::vector<char*> Pointers(std::vector<std::string>* strings) {
   return pointers;
 }
 
-int ExitStatus(int status) {
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 bool EndsWith(const std::string& text, const std::string& end) {
   return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
@@ -107,9 +103,12 @@ ProcessResult RunProcess(const std::vector<std::string>& argv,
   return outcome;
 }
 
-bool ChildProcess::Start(const std::vector<std::string>& argv, const std::string& output) {
-  if (running() || argv.empty()) return false;
-  std::vector<std::string> arg_strings = argv;
+bool SimulatorProcess::Start(const std::string& map_dir, const std::vector<std::string>& arguments,
+                             const std::string& output) {
+  if (pid_ > 0) return false;
+  map_dir_ = map_dir;
+  std::vector<std::string> arg_strings = {kSimulatorProgram, "--map", map_dir};
+  arg_strings.insert(arg_strings.end(), arguments.begin(), arguments.end());
   std::vector<char*> arg_pointers = Pointers(&arg_strings);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
@@ -120,44 +119,25 @@ bool ChildProcess::Start(const std::vector<std::string>& argv, const std::string
                                      0600);
     posix_spawn_file_actions_adddup2(&actions, 1, 2);
   }
-  const int spawned =
-      posix_spawnp(&pid_, arg_pointers[0], &actions, nullptr, arg_pointers.data(), environ);
+  if (posix_spawn(&pid_, arg_pointers[0], &actions, nullptr, arg_pointers.data(), environ) != 0) {
+    pid_ = -1;
+  }
   posix_spawn_file_actions_destroy(&actions);
-  if (spawned != 0) pid_ = -1;
-  return running();
+  return pid_ > 0;
 }
 
-void ChildProcess::Signal(int signal) {
-  if (running()) kill(pid_, signal);
-}
-
-int ChildProcess::Wait() {
-  int status = 0;
-  if (!running() || waitpid(pid_, &status, 0) != pid_) return -1;
-  pid_ = -1;
-  return ExitStatus(status);
-}
-
-int ChildProcess::Stop(int signal, int grace_ms) {
-  if (!running()) return -1;
+int SimulatorProcess::Stop(int signal) {
+  if (pid_ <= 0) return -1;
   kill(pid_, signal);
   int status = 0;
-  if (!WaitFor([&] { return waitpid(pid_, &status, WNOHANG) == pid_; }, grace_ms)) {
-    kill(pid_, SIGKILL);
-    waitpid(pid_, &status, 0);
-    pid_ = -1;
+  const pid_t pid = pid_;
+  pid_ = -1;
+  if (!WaitFor([&] { return waitpid(pid, &status, WNOHANG) == pid; }, 5000)) {
+    kill(pid, SIGKILL);
+    waitpid(pid, &status, 0);
     return -1;
   }
-  pid_ = -1;
-  return ExitStatus(status);
-}
-
-bool SimulatorProcess::Start(const std::string& map_dir, const std::vector<std::string>& arguments,
-                             const std::string& output) {
-  map_dir_ = map_dir;
-  std::vector<std::string> argv = {kSimulatorProgram, "--map", map_dir};
-  argv.insert(argv.end(), arguments.begin(), arguments.end());
-  return process_.Start(argv, output);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 bool SimulatorProcess::WaitForModule(int timeout_ms) const {
@@ -172,48 +152,31 @@ bool SimulatorProcess::WaitForModule(int timeout_ms) const {
       timeout_ms, 20);
 }
 
-ControlClient::ControlClient(const std::string& socket_path) {
-  fd_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd_ < 0) return;
+bool AskControl(const std::string& socket_path, const std::string& line, std::string* value) {
+  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   struct sockaddr_un address = {};
   address.sun_family = AF_UNIX;
   snprintf(address.sun_path, sizeof address.sun_path, "%s", socket_path.c_str());
-  if (connect(fd_, reinterpret_cast<struct sockaddr*>(&address), sizeof address) != 0) {
-    close(fd_);
-    fd_ = -1;
-  }
-}
-
-ControlClient::~ControlClient() {
-  if (fd_ >= 0) close(fd_);
-}
-
-std::string ControlClient::Ask(const std::string& line, int timeout_ms) {
-  if (fd_ < 0) return std::string();
   const std::string request = line + "\n";
-  if (write(fd_, request.data(), request.size()) != static_cast<ssize_t>(request.size())) {
-    return std::string();
-  }
-  // The simulator writes each answer at once; an answer is whole at its final line.
   std::string answer;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-  while (!(EndsWith(answer, "\n") && (answer.rfind("ERROR", 0) == 0 || EndsWith(answer, "OK\n")))) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                          deadline - std::chrono::steady_clock::now())
-                          .count();
-    struct pollfd readable = {fd_, POLLIN, 0};
-    if (left <= 0 || poll(&readable, 1, static_cast<int>(left)) <= 0) break;
-    char buffer[512];
-    const ssize_t got = read(fd_, buffer, sizeof buffer);
-    if (got <= 0) break;
-    answer.append(buffer, static_cast<size_t>(got));
+  if (fd >= 0 && connect(fd, reinterpret_cast<struct sockaddr*>(&address), sizeof address) == 0 &&
+      write(fd, request.data(), request.size()) == static_cast<ssize_t>(request.size())) {
+    // The simulator writes each answer at once; an answer is whole at its final line.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (
+        !(EndsWith(answer, "\n") && (answer.rfind("ERROR", 0) == 0 || EndsWith(answer, "OK\n")))) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            deadline - std::chrono::steady_clock::now())
+                            .count();
+      struct pollfd readable = {fd, POLLIN, 0};
+      char buffer[512];
+      if (left <= 0 || poll(&readable, 1, static_cast<int>(left)) <= 0) break;
+      const ssize_t got = read(fd, buffer, sizeof buffer);
+      if (got <= 0) break;
+      answer.append(buffer, static_cast<size_t>(got));
+    }
   }
-  return answer;
-}
-
-bool AskControl(const std::string& socket_path, const std::string& line, std::string* value) {
-  ControlClient client(socket_path);
-  const std::string answer = client.Ask(line);
+  if (fd >= 0) close(fd);
   if (answer.rfind("ERROR", 0) == 0 || !EndsWith(answer, "OK\n")) return false;
   if (value != nullptr) {
     *value = answer.substr(0, answer.size() - 3);

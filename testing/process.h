@@ -21,36 +21,16 @@ struct ProcessResult {
 
 // Runs `argv` (argv[0] a path, or a name looked up in PATH) in `cwd` with the current environment
 // plus `environment` ("NAME=value" entries replace same-named ones), feeding `input` on standard
-// input. A child still running after `timeout_seconds` is killed and the test fails. `started`, when
-// given, is called with the child's pid once it runs (e.g. to signal it at the right moment); the
-// wait for the end begins when it returns.
+// input. A child still running after `timeout_seconds` is killed and the test fails. `started`,
+// when given, is called with the child's pid once it runs (e.g. to signal it at the right moment);
+// the wait for the end begins when it returns.
 ProcessResult RunProcess(const std::vector<std::string>& argv,
                          const std::vector<std::string>& environment, const std::string& cwd,
                          const std::string& input, int timeout_seconds,
                          const std::function<void(pid_t)>& started = nullptr);
 
-// A program running in the background. Its standard output and error go to `output`; without one,
-// its output is dropped and its errors go to the test's own.
-class ChildProcess {
- public:
-  ChildProcess() = default;
-  ~ChildProcess() { Stop(SIGKILL); }
-  ChildProcess(const ChildProcess&) = delete;
-  ChildProcess& operator=(const ChildProcess&) = delete;
-
-  bool Start(const std::vector<std::string>& argv, const std::string& output = std::string());
-  bool running() const { return pid_ > 0; }
-  void Signal(int signal);
-  // Waits for the end: the exit status, or -1 when it did not exit normally (or never ran).
-  int Wait();
-  // Sends `signal` and waits; a child that is still there after `grace_ms` is killed (-1).
-  int Stop(int signal = SIGTERM, int grace_ms = 5000);
-
- private:
-  pid_t pid_ = -1;
-};
-
-// tarvik-sim as a process of its own on a device map.
+// tarvik-sim as a process of its own on a device map. Its standard output and error go to
+// `output`; without one, its output is dropped and its errors go to the test's own.
 class SimulatorProcess {
  public:
   SimulatorProcess() = default;
@@ -65,33 +45,18 @@ class SimulatorProcess {
   // Waits until the module's AT link (a name holding "mdm") is in the map: after the start, and
   // again after a restart.
   bool WaitForModule(int timeout_ms = 5000) const;
-  // Ends it with `signal` (its clean stop removes links and socket): the exit status, or -1.
-  int Stop(int signal = SIGTERM) { return process_.Stop(signal); }
+  // Ends it with `signal` (its clean stop removes links and socket) and waits; one still there
+  // after five seconds is killed. The exit status, or -1.
+  int Stop(int signal = SIGTERM);
 
  private:
   std::string map_dir_;
-  ChildProcess process_;
+  pid_t pid_ = -1;
 };
 
-// A connection to tarvik-sim's control socket (tarvik-sim --help lists the lines).
-class ControlClient {
- public:
-  explicit ControlClient(const std::string& socket_path);
-  ~ControlClient();
-  ControlClient(const ControlClient&) = delete;
-  ControlClient& operator=(const ControlClient&) = delete;
-
-  bool connected() const { return fd_ >= 0; }
-  // Sends one line and returns the whole answer: the value lines and "OK\n", or "ERROR <why>\n".
-  // When the socket fails or `timeout_ms` passes first, what came so far.
-  std::string Ask(const std::string& line, int timeout_ms = 5000);
-
- private:
-  int fd_ = -1;
-};
-
-// One line on a connection of its own: true for an "OK" answer, with the value lines before it
-// (without the last line end) in *value.
+// One line to tarvik-sim's control socket (tarvik-sim --help lists them), on a connection of its
+// own: true for an "OK" answer, with the value lines before it (without the last line end) in
+// *value.
 bool AskControl(const std::string& socket_path, const std::string& line,
                 std::string* value = nullptr);
 

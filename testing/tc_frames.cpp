@@ -49,15 +49,4 @@ std::string TcRequestPayload(size_t size, uint16_t request_id) {
   return payload;
 }
 
-TcAckFields ParseTcAck(const std::string& bytes) {
-  TcAckFields ack;
-  ack.version = static_cast<uint8_t>(bytes[0]);
-  ack.type = static_cast<uint8_t>(bytes[1]);
-  ack.protocol = Le16At(bytes, 2);
-  ack.session = Le16At(bytes, 4);
-  ack.sequence = Le16At(bytes, 6);
-  ack.result = Le16At(bytes, 8);
-  return ack;
-}
-
 }  // namespace tarvik_test

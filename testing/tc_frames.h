@@ -12,7 +12,6 @@ namespace tarvik_test {
 
 // Frame types (second byte of every frame).
 constexpr uint8_t kTcControl = 0;
-constexpr uint8_t kTcControlReply = 1;
 constexpr uint8_t kTcDatagram = 2;
 constexpr uint8_t kTcAcknowledgement = 3;
 
@@ -33,17 +32,6 @@ std::string TcAnswerPayload(uint16_t result, const std::string& data = std::stri
 // A request payload of `size` bytes: a fixed pattern whose first two bytes are the request id and
 // whose next two mark a plain request.
 std::string TcRequestPayload(size_t size, uint16_t request_id = 1);
-
-struct TcAckFields {
-  uint8_t version = 0;
-  uint8_t type = 0;
-  uint16_t protocol = 0;
-  uint16_t session = 0;
-  uint16_t sequence = 0;
-  uint16_t result = 0;
-};
-// Reads a 10-byte acknowledgement.
-TcAckFields ParseTcAck(const std::string& bytes);
 
 }  // namespace tarvik_test
 

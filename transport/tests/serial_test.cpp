@@ -73,17 +73,19 @@ TEST_F(SerialTest, ListTakesCandidateLinksInNameOrderWithLowerCaseIdentity) {
   ASSERT_TRUE(map.Link("usb-Vendor_Modem-if02-Mgmt", "/dev/ttyACM2"));
   ASSERT_TRUE(map.Link("usb-Vendor_Modem-if00-MDM", "/dev/ttyACM0"));
   ASSERT_TRUE(map.Link("usb-Other_Serial0", "/dev/ttyUSB0"));         // no candidate
-  ASSERT_TRUE(map.Link("pci-UsbSer-port", "../../ttyS4"));            // relative target
+  ASSERT_TRUE(map.Link("pci-UsbSer-port", ".././/../ttyS4"));        // relative target
+  ASSERT_TRUE(map.Link("usb-Vendor_Modem-if00-MDM2", "/dev/ttyACM0"));  // a second link, one port
   ASSERT_TRUE(tarvik_test::WriteFile(map.path() + "/file-mdm", ""));  // not a link
   ASSERT_TRUE(map.Link("usb-a-very-long-name-for-a-modem-port-mdm-0123456789", long_target));
 
   TlLocDeviceItem* list = nullptr;
   size_t length = 99;
   ASSERT_EQ(kTlResultSuccess, TlLocDeviceSerialGetList(&list, &length));
-  ASSERT_EQ(4u, length);
+  ASSERT_EQ(5u, length);
   const std::vector<std::pair<std::string, std::string>> expected = {
-      {"pci-usbser-port", "/ttyS4"},  // ".." folded against the map directory, /tmp/x
+      {"pci-usbser-port", "/ttyS4"},  // "..", "." and "//" folded against the map dir, /tmp/x
       {"usb-vendor_modem-if00-mdm", "/dev/ttyACM0"},  // raw name order: upper case first
+      {"usb-vendor_modem-if00-mdm2", "/dev/ttyACM0"},
       {"usb-vendor_modem-if02-mgmt", "/dev/ttyACM2"},
       {"usb-a-very-long-name-for-a-mode", long_target.substr(0, 63)},  // cut to 31 and 63
   };
@@ -95,11 +97,11 @@ TEST_F(SerialTest, ListTakesCandidateLinksInNameOrderWithLowerCaseIdentity) {
   // The device manager's list: the names alone, in the same order.
   TlDeviceName* names = nullptr;
   ASSERT_EQ(kTlResultSuccess, TlDeviceGetList(&names, &length));
-  ASSERT_EQ(4u, length);
+  ASSERT_EQ(5u, length);
   for (size_t index = 0; index < length; ++index) EXPECT_EQ(expected[index].second, names[index]);
   EXPECT_EQ(kTlResultSuccess, TlDeviceReleaseList(names));
 
-  // The identity of a listed name, compared exactly; an unlisted name leaves it as it was.
+  // The identity of a listed name (its first row), compared exactly; an unlisted name leaves it.
   char name[64] = "/dev/ttyACM0";
   char other[64] = "/dev/ttyacm0";
   TlDeviceUniqueIdentifier identity = "unchanged";

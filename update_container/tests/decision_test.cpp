@@ -71,19 +71,16 @@ struct ReportRow {
   UcActionType action;
 };
 
+// clang-format off
 const ReportRow kReportRows[] = {
     {Report({{"Individualization", "189.190"}, {"Upgrade State", "1"}}), kUcActionInvalidPackage},
     {"no report at all", kUcActionInvalidPackage},
-    {Report({{"Product Number", "ZRB 207 43/1"}, {"Upgrade State", "1"}}),
-     kUcActionInvalidConfiguration},
+    {Report({{"Product Number", "ZRB 207 43/1"}, {"Upgrade State", "1"}}), kUcActionInvalidConfiguration},
     // "Config. Set Revision" holds ". " itself: the value is not read from inside the name.
     {ModuleReport("1", kOnTarget), kUcActionNoUpgradeNeeded},
     {WithoutCarriageReturns(ModuleReport("1", kOnTarget)), kUcActionNoUpgradeNeeded},
     // A missing state is 0; a state that is no number or above 13 leads nowhere.
-    {Report({{"Product Number", "ZRB 207 43/1"},
-             {"Config. Set Revision", kNotAvailable},
-             {"Individualization", "189.190"}}),
-     kUcActionWithProgressInfo},
+    {Report({{"Product Number", "ZRB 207 43/1"}, {"Config. Set Revision", kNotAvailable}, {"Individualization", "189.190"}}), kUcActionWithProgressInfo},
     {ModuleReport("14", kNotAvailable), kUcActionNone},
     {ModuleReport("1234567", kNotAvailable), kUcActionNone},
     {ModuleReport("abc", kNotAvailable), kUcActionNone},
@@ -102,20 +99,13 @@ const struct {
   std::vector<const char*> texts;
 } kListRows[] = {
     // The supported platforms, anywhere in the text; "ZRB 207 48" and Brem modules are refused.
-    {true,
-     kUcActionDoUpgradeNotif,
-     {"ZRB 207 43/1", "ZRB 207 44/1", "ZRB 207 45/1", "ZRB 207 46/1", "xx ZRB 207 47 yy"}},
+    {true, kUcActionDoUpgradeNotif, {"ZRB 207 43/1", "ZRB 207 44/1", "ZRB 207 45/1", "ZRB 207 46/1", "xx ZRB 207 47 yy"}},
     {true, kUcActionInvalidPackage, {"ZRB 207 48/1", "ZRB 207 42/1", "ZRB 20743", ""}},
     // CID list "189"; TPID list "189-192", "204-210", "100-112".
-    {false,
-     kUcActionDoUpgradeNotif,
-     {"189.190", "189.189", "189.192", "189.204", "189.210", "189.100", "189.112", "0189.0190"}},
-    {false,
-     kUcActionInvalidConfiguration,
-     {"189.193", "189.188", "189.203", "189.211", "189.99", "189.113", "188.190", "190.190",
-      "177.190", "189", "189.", ".190", "189.19x", "18a.190", "189.-190", "189.190-192",
-      "189.190.1", ""}},
+    {false, kUcActionDoUpgradeNotif, {"189.190", "189.189", "189.192", "189.204", "189.210", "189.100", "189.112", "0189.0190"}},
+    {false, kUcActionInvalidConfiguration, {"189.193", "189.188", "189.203", "189.211", "189.99", "189.113", "188.190", "190.190", "177.190", "189", "189.", ".190", "189.19x", "18a.190", "189.-190", "189.190-192", "189.190.1", ""}},
 };
+// clang-format on
 
 TEST_F(DecisionTest, EveryReportRow) {
   for (const auto& row : kListRows) {
@@ -187,28 +177,13 @@ TEST_F(DecisionTest, PathLookupTakesTheFirstMatchingRow) {
   EXPECT_EQ(kUcLogTypeDebug, uc_test::Logged()[0].type);
 }
 
-const char* const kActionNames[] = {"None",
-                                    "InvalidPackage",
-                                    "NoUpgradeNeeded",
-                                    "DoUpgradeConfirm",
-                                    "DoUpgradeNotif",
-                                    "ConfigsetCloseGUI",
-                                    "ConfigSet",
-                                    "WithProgressInfo",
-                                    "WithoutProgressInfo",
-                                    "UpgradeReadyReporting",
-                                    "ActivationConfirm",
-                                    "ActivationNotifReset",
-                                    "ActivationNotif",
-                                    "ModuleActivation",
-                                    "DeleteContainer",
-                                    "CloseGUI",
-                                    "UpgradeNotAvailable",
-                                    "ReceivedUpdatePackages",
-                                    "Installing",
-                                    "UpdateSucceeded",
-                                    "ActivationError",
-                                    "InvalidConfiguration"};
+// clang-format off
+const char* const kActionNames[] = {
+    "None", "InvalidPackage", "NoUpgradeNeeded", "DoUpgradeConfirm", "DoUpgradeNotif", "ConfigsetCloseGUI", "ConfigSet",
+    "WithProgressInfo", "WithoutProgressInfo", "UpgradeReadyReporting", "ActivationConfirm", "ActivationNotifReset",
+    "ActivationNotif", "ModuleActivation", "DeleteContainer", "CloseGUI", "UpgradeNotAvailable", "ReceivedUpdatePackages",
+    "Installing", "UpdateSucceeded", "ActivationError", "InvalidConfiguration"};
+// clang-format on
 
 // One line per state, trigger and path result: the actions for the install flags Unknown,
 // Confirmed, Notified and Silent. State 1 is also written "01": the exact text "1" on the target is

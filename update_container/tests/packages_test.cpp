@@ -96,28 +96,18 @@ struct RequestRow {
 // query but keeps the packages before it. Each row loads the container afresh.
 TEST(RequestTest, RequestLines) {
   const std::string r1(kFirmwareR1), net(kNetworkList);
+  // clang-format off
   const RequestRow rows[] = {
-      {Requesting({"ZNT4025527_1_R4A02_FC.ZIP", net}),
-       kUcUpdateSuccess,
-       8466689,
-       {"ZNT4025527_1_R4A02_FC.ZIP 8432613", net + " 34076"}},
-      {Requesting({r1, "ZNT4025527_1_R9Z99_FC.ZIP", net}),
-       kUcUpdateErrorMissingFile,
-       4126,
-       {r1 + " 4126"}},
+      {Requesting({"ZNT4025527_1_R4A02_FC.ZIP", net}), kUcUpdateSuccess, 8466689, {"ZNT4025527_1_R4A02_FC.ZIP 8432613", net + " 34076"}},
+      {Requesting({r1, "ZNT4025527_1_R9Z99_FC.ZIP", net}), kUcUpdateErrorMissingFile, 4126, {r1 + " 4126"}},
       {ModuleReport("2", "R3A06"), kUcUpdateNoFilesFoundInEeevinfo, 0, {}},
       // Not at the very start, not after other text, and an empty name ends the scan.
-      {"# " + r1 + "\r\nx # " + net + "\r\n# \r\n# " + net + "\r\n",
-       kUcUpdateNoFilesFoundInEeevinfo,
-       0,
-       {}},
+      {"# " + r1 + "\r\nx # " + net + "\r\n# \r\n# " + net + "\r\n", kUcUpdateNoFilesFoundInEeevinfo, 0, {}},
       // At the very end without a line end, and after bare line feeds.
-      {"OK\n# " + r1 + "\n#x" + net,
-       kUcUpdateSuccess,
-       4126 + 34076,
-       {r1 + " 4126", net + " 34076"}},
+      {"OK\n# " + r1 + "\n#x" + net, kUcUpdateSuccess, 4126 + 34076, {r1 + " 4126", net + " 34076"}},
       {"\n# ", kUcUpdateNoFilesFoundInEeevinfo, 0, {}},  // too short to hold a name
   };
+  // clang-format on
   for (const RequestRow& row : rows) {
     ContainerLibrary fresh(tarvik_test::kCarriedContainer);
     size_t total = 99;
@@ -239,44 +229,6 @@ TEST_F(PackagesTest, UpdateInformationDescribesModuleCurrentAndTarget) {
   ASSERT_EQ(1u, uc_test::Logged().size());
   EXPECT_EQ("Number of upgrade paths in container: 7", uc_test::Logged()[0].text);
   EXPECT_EQ(kUcLogTypeInfo, uc_test::Logged()[0].type);
-}
-
-// The small container built from other tables by the same build function.
-TEST(ConfirmContainerTest, OtherTablesSameLogic) {
-  ContainerLibrary uc(tarvik_test::kConfirmContainer);
-  ASSERT_TRUE(uc.ok()) << uc.error();
-  UcRevision revision = {};
-  uc.GetRevision(&revision);
-  EXPECT_STRNE("R5E06", revision);
-  char model[64] = {}, current[64] = {}, target[64] = {}, domain[64] = {}, hplmn[8] = {},
-       interaction[16] = {};
-  const std::string report = ModuleReport("1", "R4A02");
-  EXPECT_EQ(
-      kUcNetConfigurationAvailable,
-      uc.GetUpdateInformation(report.c_str(), model, current, target, domain, hplmn, interaction));
-  EXPECT_STREQ("ZNT4028813/1 R5E/1", target);
-  EXPECT_STREQ("Confirm", interaction);
-  EXPECT_EQ(kUcActionDoUpgradeNotif,
-            uc.GetNextAction(report.c_str(), kUcTriggerInitial, kUcUserInteractionUnknown,
-                             kUcNetConfigurationAvailable));
-  const std::string early = ModuleReport("0", "P1A");  // leads nowhere in this container
-  EXPECT_EQ(
-      kUcNetConfigurationNotAvailable,
-      uc.GetUpdateInformation(early.c_str(), model, current, target, domain, hplmn, interaction));
-  size_t total = 0;
-  EXPECT_EQ(kUcUpdateSuccess,
-            uc.GetTotalSizeOfUpdate(
-                Requesting({"TEST_PACKAGE_100.ZIP", "TEST_PACKAGE_200.ZIP", "TEST_PACKAGE_700.ZIP"})
-                    .c_str(),
-                &total));
-  EXPECT_EQ(1000u, total);
-  for (size_t expected : {100u, 200u, 700u}) {
-    unsigned char* data = nullptr;
-    size_t size = 0;
-    ASSERT_EQ(kUcUpdateSuccess, uc.GetNextUpdateItem(&data, &size));
-    EXPECT_EQ(expected, size);
-    EXPECT_EQ(0, std::memcmp(uc_packages::kHeader, data, uc_packages::kHeaderSize));
-  }
 }
 
 }  // namespace
