@@ -3,14 +3,12 @@
 #ifndef TESTING_FUZZ_H_
 #define TESTING_FUZZ_H_
 
-#include <dirent.h>
 #include <stddef.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -30,37 +28,14 @@ void CheckTerminated(const char (&text)[N], const char* what) {
   Check(memchr(text, '\0', N) != nullptr, what);
 }
 
-// Removes `path` and everything below it (links themselves, never their targets).
-inline void RemoveTree(const std::string& path) {
-  DIR* dir = opendir(path.c_str());
-  if (dir != nullptr) {
-    while (const struct dirent* entry = readdir(dir)) {
-      const std::string name = entry->d_name;
-      if (name == "." || name == "..") continue;
-      const std::string child = path + "/" + name;
-      struct stat status;
-      if (lstat(child.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
-        RemoveTree(child);
-      } else {
-        unlink(child.c_str());
-      }
-    }
-    closedir(dir);
-  }
-  rmdir(path.c_str());
-}
-
-// Removes what is in `dir` except the entry named `keep`.
+// Removes what is in `dir` except the entry named `keep` (links themselves, never their targets).
 inline void ClearDir(const std::string& dir, const std::string& keep = std::string()) {
-  DIR* handle = opendir(dir.c_str());
-  if (handle == nullptr) return;
-  std::vector<std::string> names;
-  while (const struct dirent* entry = readdir(handle)) {
-    const std::string name = entry->d_name;
-    if (name != "." && name != ".." && name != keep) names.push_back(name);
+  std::error_code error;
+  std::vector<std::filesystem::path> doomed;
+  for (const auto& entry : std::filesystem::directory_iterator(dir, error)) {
+    if (entry.path().filename() != keep) doomed.push_back(entry.path());
   }
-  closedir(handle);
-  for (const std::string& name : names) RemoveTree(dir + "/" + name);
+  for (const auto& path : doomed) std::filesystem::remove_all(path, error);
 }
 
 namespace internal {
@@ -69,7 +44,8 @@ inline std::vector<std::string>& ScratchDirs() {
   return dirs;
 }
 inline void RemoveScratchDirs() {
-  for (const std::string& dir : ScratchDirs()) RemoveTree(dir);
+  std::error_code error;
+  for (const std::string& dir : ScratchDirs()) std::filesystem::remove_all(dir, error);
 }
 }  // namespace internal
 

@@ -19,13 +19,11 @@ TEST(SfFrameTest, RequestPacketsAreEncodedBigEndianBehindTheMagic) {
     SfSerializationResultEnum result;
     string wire;
   } rows[] = {
-      {"abc", kSfProtocolVersion, kSfSerializationResultSuccess,
-       string("ZAMU\0\0\0\x20\0\0\0\x01\0\0\0\0\xff\xff\xff\xff\0\0\0\x03"
-              "abc",
-              27)},
+      // clang-format off
+      {"abc", kSfProtocolVersion, kSfSerializationResultSuccess, string("ZAMU\0\0\0\x20\0\0\0\x01\0\0\0\0\xff\xff\xff\xff\0\0\0\x03" "abc", 27)},
       {"abc", 31, kSfSerializationResultInvalidPackage, ""},
-      {string(kSfMaxPayloadSize + 1, 'z'), kSfProtocolVersion, kSfSerializationResultTooMuchData,
-       ""},
+      {string(kSfMaxPayloadSize + 1, 'z'), kSfProtocolVersion, kSfSerializationResultTooMuchData, ""},
+      // clang-format on
   };
   for (const auto& row : rows) {
     string payload = row.payload;
@@ -48,15 +46,13 @@ TEST(SfFrameTest, ResponseHeaderNeedsMagicAndVersionOnly) {
     uint32_t result_code;  // and payload size, when the header is accepted
     uint32_t payload_size;
   } rows[] = {
-      {string("ZAMU\0\0\0\x20\0\0\0\0\0\0\0\x04\xff\xff\xff\xff\0\0\0\0", 24),
-       kSfSerializationResultSuccess, 4, 0},
+      // clang-format off
+      {string("ZAMU\0\0\0\x20\0\0\0\0\0\0\0\x04\xff\xff\xff\xff\0\0\0\0", 24), kSfSerializationResultSuccess, 4, 0},
       // Type and sequence number are the module's affair.
-      {string("ZAMU\0\0\0\x20\0\0\0\x07\0\0\0\x01\0\0\0\x09\0\0\x01\x02", 24),
-       kSfSerializationResultSuccess, 1, 0x102},
-      {string("UMAZ\0\0\0\x20\0\0\0\0\0\0\0\0\xff\xff\xff\xff\0\0\0\0", 24),
-       kSfSerializationResultInvalidPackage, 0, 0},
-      {string("ZAMU\x20\0\0\0\0\0\0\0\0\0\0\0\xff\xff\xff\xff\0\0\0\0", 24),
-       kSfSerializationResultInvalidPackage, 0, 0},
+      {string("ZAMU\0\0\0\x20\0\0\0\x07\0\0\0\x01\0\0\0\x09\0\0\x01\x02", 24), kSfSerializationResultSuccess, 1, 0x102},
+      {string("UMAZ\0\0\0\x20\0\0\0\0\0\0\0\0\xff\xff\xff\xff\0\0\0\0", 24), kSfSerializationResultInvalidPackage, 0, 0},
+      {string("ZAMU\x20\0\0\0\0\0\0\0\0\0\0\0\xff\xff\xff\xff\0\0\0\0", 24), kSfSerializationResultInvalidPackage, 0, 0},
+      // clang-format on
   };
   for (const auto& row : rows) {
     SfHeaderStruct header = {};

@@ -217,6 +217,7 @@ TEST_F(PackagesTest, UpdateInformationDescribesModuleCurrentAndTarget) {
   EXPECT_EQ(63u, std::strlen(model));
   EXPECT_EQ(63u, std::strlen(current));
   EXPECT_EQ(63u, std::strlen(domain));
+  EXPECT_LT(std::strlen(hplmn), sizeof hplmn);
   EXPECT_STREQ("ZNT4028813/1 R5E/1", target);
   EXPECT_EQ(kUcNetConfigurationInvalid,
             uc.GetUpdateInformation("", nullptr, current, target, domain, hplmn, interaction));

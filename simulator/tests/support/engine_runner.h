@@ -1,6 +1,5 @@
 // The simulator's engines run without terminals, as Module runs them but on a virtual clock: steps
-// go in, and what the host would read comes out as text. Header only, for tests and the fuzz
-// target.
+// go in, and what the host would read comes out as text.
 #ifndef TARVIK_SIM_TESTS_SUPPORT_ENGINE_RUNNER_H_
 #define TARVIK_SIM_TESTS_SUPPORT_ENGINE_RUNNER_H_
 
@@ -93,15 +92,6 @@ class EngineRunner {
       Take(effects);
       out_ += note;
     }
-    return out_;
-  }
-
-  // What the bytes caused, whatever they are.
-  std::string Send(const std::string& bytes) {
-    out_.clear();
-    tarvik_sim::Effects effects;
-    engine_.OnAtBytes(bytes, &effects);
-    Take(effects);
     return out_;
   }
 

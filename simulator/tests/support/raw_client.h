@@ -20,7 +20,6 @@ class RawClient {
 
   bool Open(const std::string& path);  // raw mode
   void Close();
-  bool IsOpen() const { return fd_ >= 0; }
 
   bool Write(const std::string& bytes);
   // Reads until `pattern` is in what was read (returns true) or `timeout_ms` passed or the port
@@ -31,8 +30,6 @@ class RawClient {
   // Sends `command` + CR LF and reads to a final result ("OK\r\n", "ERROR\r\n", "+CME ERROR:",
   // "CERR:", ", ERR\r\n"); returns what was read (empty on a time-out).
   std::string Command(const std::string& command, int timeout_ms = 2000);
-  // True once a read saw hang-up or end of file (the module went away).
-  bool HungUp() const { return hung_up_; }
   // Waits until the port hangs up.
   bool WaitHangUp(int timeout_ms);
   std::string& Buffer() { return buffer_; }

@@ -34,14 +34,12 @@ const std::string kCloseReply = std::string("\x02\x01\0\0\0\0", 6);
 
 // A module on the fake device: OK to AT lines (`eetc` to AT*EETC=2), an acknowledgement with
 // `ack` for each datagram (none when -1) and `answer` after the last; `close` to the close frame.
-// Every frame it writes is cut at `cuts`, each piece one read.
 struct Module {
   std::string echo_off = "\r\nOK\r\n", eetc = "\r\nOK\r\n";
   int ack = 0;
   std::pair<size_t, char> ack_byte = {10, 0};  // one byte of each acknowledgement replaced
   Pieces answer = {TcDatagram(7, 0, TcAnswerPayload(0))};
   Pieces close = {kCloseReply + "\r\nOK\r\n"};
-  std::vector<size_t> cuts;
   std::vector<std::string> datagrams;  // as written
 
   Pieces Answer(const std::string& written) {
@@ -56,17 +54,7 @@ struct Module {
       if (ack_byte.first < 10 && !frames.empty()) frames[0][ack_byte.first] = ack_byte.second;
       if (sequence == 0 && ack == 0) frames.insert(frames.end(), answer.begin(), answer.end());
     }
-    Pieces pieces;
-    for (const std::string& frame : frames) {
-      size_t start = 0;
-      for (size_t cut : cuts) {
-        if (cut <= start || cut >= frame.size()) continue;
-        pieces.push_back(frame.substr(start, cut - start));
-        start = cut;
-      }
-      pieces.push_back(frame.substr(start));
-    }
-    return pieces;
+    return frames;
   }
 };
 
@@ -147,31 +135,30 @@ TEST_F(TcChannelTest, Send) {
     size_t size;
     int ack;
     Pieces answer;
-    std::vector<size_t> cuts;
+    size_t chunk;  // bytes a read brings at most (0: a whole frame)
     int result;
     size_t datagrams;
     std::vector<unsigned> progress;  // bytes sent at each call
     const char* received;            // null: left as it was
   } rows[] = {
-      {"one datagram", 65535, 0, usual, {}, 0, 1, {65535}, nullptr},
-      {"two datagrams", 65536, 0, usual, {}, 0, 2, {65535, 65536}, nullptr},
-      {"nack", 70000, 2, usual, {}, 904, 1, {}, nullptr},
-      {"no ack", 100, -1, usual, {}, 904, 1, {}, nullptr},
-      {"cut frames", 1000, 0, with_data, {3, 7, 11, 15}, 0, 1, {1000}, "abcd"},
-      {"answer cut short", 30, 0, cut_short, {}, 905, 1, {30}, nullptr},
-      {"no answer", 30, 0, {}, {}, 905, 1, {30}, nullptr},
-      {"other type, empty", 30, 0, {TcDatagram(7, 0, "", 2, 3, 3)}, {}, 900, 1, {30}, nullptr},
+      {"one datagram", 65535, 0, usual, 0, 0, 1, {65535}, nullptr},
+      {"two datagrams", 65536, 0, usual, 0, 0, 2, {65535, 65536}, nullptr},
+      {"nack", 70000, 2, usual, 0, 904, 1, {}, nullptr},
+      {"no ack", 100, -1, usual, 0, 904, 1, {}, nullptr},
+      {"cut frames", 1000, 0, with_data, 4, 0, 1, {1000}, "abcd"},
+      {"answer cut short", 30, 0, cut_short, 0, 905, 1, {30}, nullptr},
+      {"no answer", 30, 0, {}, 0, 905, 1, {30}, nullptr},
+      {"other type, empty", 30, 0, {TcDatagram(7, 0, "", 2, 3, 3)}, 0, 900, 1, {30}, nullptr},
   };
   Open();
   int last_request = -1;
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
-    fake_device::Load(nullptr, 0, 0);
+    fake_device::Load(nullptr, 0, row.chunk);
     fake_device::SetOwner(kTlDeviceOwnerTransparentChannel);
     module_ = Module();
     module_.ack = row.ack;
     module_.answer = row.answer;
-    module_.cuts = row.cuts;
     progress.clear();
     std::string payload = tarvik_test::TcRequestPayload(row.size);
     char sentinel = 's';
@@ -282,23 +269,22 @@ TEST_F(TcChannelTest, Close) {
   const struct {
     TlDeviceOwner owner;
     Pieces reply;
-    std::vector<size_t> cuts;
+    size_t chunk;
     int send, result;
     std::string sent;
   } rows[] = {
-      {kTlDeviceOwnerTransparentChannel, {kCloseReply + "\r\nOK\r\n"}, {}, 0, 0, frame},
-      {kTlDeviceOwnerTransparentChannel, {kCloseReply}, {1, 4}, 0, 0, frame},
-      {kTlDeviceOwnerTransparentChannel, {std::string("\x02\x01\0\0\x01\0", 6)}, {}, 0, 902, frame},
-      {kTlDeviceOwnerTransparentChannel, {}, {}, 0, 5, frame},   // no reply: the read's result
-      {kTlDeviceOwnerTransparentChannel, {}, {}, 204, 902, ""},  // the port has failed
-      {kTlDeviceOwnerAt, {}, {}, 0, 900, ""},
+      {kTlDeviceOwnerTransparentChannel, {kCloseReply + "\r\nOK\r\n"}, 0, 0, 0, frame},
+      {kTlDeviceOwnerTransparentChannel, {kCloseReply}, 1, 0, 0, frame},
+      {kTlDeviceOwnerTransparentChannel, {std::string("\x02\x01\0\0\x01\0", 6)}, 0, 0, 902, frame},
+      {kTlDeviceOwnerTransparentChannel, {}, 0, 0, 5, frame},   // no reply: the read's result
+      {kTlDeviceOwnerTransparentChannel, {}, 0, 204, 902, ""},  // the port has failed
+      {kTlDeviceOwnerAt, {}, 0, 0, 900, ""},
   };
   for (const auto& row : rows) {
-    fake_device::Load(nullptr, 0, 0);
+    fake_device::Load(nullptr, 0, row.chunk);
     fake_device::SetOwner(row.owner);
     fake_device::SetSendResult(static_cast<TlResult>(row.send));
     module_.close = row.reply;
-    module_.cuts = row.cuts;
     EXPECT_EQ(row.result, TlTcClose(0, 1));
     EXPECT_EQ(row.sent, fake_device::Sent());
     EXPECT_EQ(kTlDeviceOwnerAt, fake_device::Owner());
