@@ -12,6 +12,7 @@
 #include "simulator/tests/support/raw_client.h"
 #include "tarvik_sim/control.h"
 #include "testing/files.h"
+#include "testing/wait.h"
 
 namespace {
 
@@ -118,18 +119,24 @@ TEST_F(ModuleTest, AHostThatStopsReadingOrLeavesDoesNotStopTheModule) {
 }
 
 TEST_F(ModuleTest, ControlLines) {
+  EXPECT_EQ(sim_.client.Command("AT+CGMI"), "AT+CGMI\r\n\r\nTarvik\r\n\r\nOK\r\n");
+  Control("unsolicited \\r\\n*PING");
+  EXPECT_TRUE(sim_.client.ReadUntil("\r\n*PING", 2000));
   const struct {
     const char* line;
     bool ok;
     const char* reply;  // the value lines, or a part of the reason
   } rows[] = {
       {"state 14", false, "0 to 13"},
+      {"state 3", true, ""},
+      {"state?", true, "3\n"},
       {"set sim=lost", false, "lost"},
       {"fault nonsense=1", false, "nonsense"},
       {"set sim=puk", true, ""},
       {"echo?", true, "1\n"},
-      {"commands?", true, ""},
+      {"commands?", true, "AT+CGMI\n"},
       {"unplug-forever", true, ""},
+      {"unsolicited \\r\\n*GONE", true, ""},  // dropped while away
       {"present?", true, "0\n"},
       {"plug", true, ""},
       {"present?", true, "1\n"},
@@ -145,6 +152,9 @@ TEST_F(ModuleTest, ControlLines) {
     }
   }
   EXPECT_EQ(sim_.module.CurrentProfile().sim, tarvik_sim::SimState::kPukLocked);
+  const int restarts = sim_.module.RestartCount();
+  Control("restart");
+  EXPECT_TRUE(tarvik_test::WaitFor([&] { return sim_.module.RestartCount() > restarts; }, 2000));
 }
 
 // A module started again from its state file is where the last run left it; one that was
