@@ -44,7 +44,7 @@ CC=clang CXX=clang++ TARVIK_BUILD_TARGETS="$fuzz_targets" \
 # Every seed and every input that once crashed a target runs once.
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-fuzz --output-on-failure -L fuzz
-# Then each target mutates for a bounded time (15 s each: eleven targets, under 3 minutes). New inputs
+# Then each target mutates for a bounded time (15 s each: nine targets, under 3 minutes). New inputs
 # go to a scratch corpus, never into the committed seeds; a crash stops the run and leaves its
 # input in build-fuzz/fuzz-artifacts.
 fuzz_seconds=${TARVIK_FUZZ_SECONDS:-15}
