@@ -9,11 +9,16 @@
 // Tests shorten the waits by setting the environment variable TARVIK_WAIT_DIVISOR to an integer
 // from 2 to 1000 before the first wait, or by calling CommonSetWaitDivisor. A wait of t then
 // lasts t / divisor. Values outside 1..1000 are ignored. Per-read time-outs of the protocol are
-// not waits and are not scaled.
+// not waits and are not scaled. A build with -DTARVIK_TEST_SEAMS=OFF (the packaged build) does
+// not read the environment.
 
 #ifdef __cplusplus
 extern "C" {
 #endif
+
+// The divisor in force: 1 when the seam is off (always in a build without TARVIK_TEST_SEAMS,
+// where the environment is not read).
+int CommonWaitDivisor(void);
 
 // The wait to take instead of `wait`.
 apr_interval_time_t CommonScaledWait(apr_interval_time_t wait);

@@ -114,6 +114,32 @@ TEST(ServicesTest, ScriptedServicesGiveTheirGoldenOutcome) {
   EXPECT_TRUE(tarvik_test::MatchesGolden(updater_test::GoldenPath("services.txt"), all));
 }
 
+// systemd gives neither an estimate nor progress for a pending state.
+TEST(ServicesTest, SystemdStatesAsServiceStatus) {
+  const struct {
+    const char* active;
+    int exit;
+    unsigned long pending_ms;
+    ServiceStatusProcess status;  // state, exit code, checkpoint, wait hint
+  } kRows[] = {
+      {"active", 0, 0, {kServiceRunning, 0, 0, 0}},
+      {"reloading", 0, 0, {kServiceRunning, 0, 0, 0}},
+      {"inactive", 0, 0, {kServiceStopped, 0, 0, 0}},
+      {"failed", 3, 0, {kServiceStopped, 3, 0, 0}},
+      // a small estimate, and each second in the pending state counts as progress
+      {"activating", 0, 0, {kServiceStartPending, 0, 1, 1000}},
+      {"activating", 0, 2500, {kServiceStartPending, 0, 3, 1000}},
+      {"deactivating", 0, 999, {kServiceStopPending, 0, 1, 1000}},
+  };
+  for (const auto& row : kRows) {
+    const ServiceStatusProcess status = SystemdServiceStatus(row.active, row.exit, row.pending_ms);
+    EXPECT_EQ(row.status.current_state, status.current_state) << row.active;
+    EXPECT_EQ(row.status.win32_exit_code, status.win32_exit_code) << row.active;
+    EXPECT_EQ(row.status.check_point, status.check_point) << row.active << " " << row.pending_ms;
+    EXPECT_EQ(row.status.wait_hint, status.wait_hint) << row.active;
+  }
+}
+
 TEST(ServicesTest, BadScriptLinesAreRefusedWithTheirPlace) {
   tarvik_test::TempDir dir;
   const std::string path = dir.File("script");

@@ -25,8 +25,9 @@ constexpr const char* kSystemdPath = "/org/freedesktop/systemd1";
 constexpr const char* kManagerInterface = "org.freedesktop.systemd1.Manager";
 constexpr const char* kUnitInterface = "org.freedesktop.systemd1.Unit";
 constexpr const char* kServiceInterface = "org.freedesktop.systemd1.Service";
-// A pending state's wait hint; the unit's own time-out may be infinite.
-constexpr uint64_t kMaxWaitHintMs = 30000;
+// systemd gives no estimate of how long a pending state lasts, only its time-out: about a second
+// is a fair estimate, so that stopping or starting a quick service costs about that.
+constexpr unsigned long kPendingWaitHintMs = 1000;
 
 // Owns an sd_bus_error.
 class BusError {
@@ -61,6 +62,21 @@ struct FreeDeleter {
 };
 using FreePtr = std::unique_ptr<char, FreeDeleter>;
 
+// Service waits go through the common wait seam so that tests may shorten them; the clock runs
+// as much faster, so that the limits measured with it shrink alike.
+unsigned long SystemdNowMs() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  const apr_interval_time_t second = 1000000;
+  const apr_interval_time_t scaled = CommonScaledWait(second);
+  const unsigned long speed = scaled > 0 ? static_cast<unsigned long>(second / scaled) : 1ul;
+  // At least 1, so that 0 can mean "never".
+  return (static_cast<unsigned long>(now.tv_sec) * 1000ul +
+          static_cast<unsigned long>(now.tv_nsec / 1000000)) *
+             speed +
+         1;
+}
+
 class SystemdService : public ServiceHandle {
  public:
   SystemdService(sd_bus* bus, std::string unit, std::string path)
@@ -73,39 +89,18 @@ class SystemdService : public ServiceHandle {
                                        kUnitInterface, "ActiveState", error.get(), &raw_state);
     if (r < 0) return error.Errno(r);
     const FreePtr state(raw_state);
-    ServiceStatusProcess result;
-    const char* timeout_property = nullptr;
-    if (std::strcmp(state.get(), "inactive") == 0 || std::strcmp(state.get(), "failed") == 0) {
-      result.current_state = kServiceStopped;
-    } else if (std::strcmp(state.get(), "activating") == 0) {
-      result.current_state = kServiceStartPending;
-      timeout_property = "TimeoutStartUSec";
-    } else if (std::strcmp(state.get(), "deactivating") == 0) {
-      result.current_state = kServiceStopPending;
-      timeout_property = "TimeoutStopUSec";
-    } else {
-      result.current_state = kServiceRunning;
-    }
     int32_t exit_status = 0;
     BusError exit_error;
     if (sd_bus_get_property_trivial(bus_.get(), kSystemdDestination, path_.c_str(),
                                     kServiceInterface, "ExecMainStatus", exit_error.get(), 'i',
-                                    &exit_status) >= 0) {
-      result.win32_exit_code = static_cast<unsigned long>(exit_status);
+                                    &exit_status) < 0) {
+      exit_status = 0;
     }
-    if (timeout_property != nullptr) {
-      uint64_t timeout_us = 0;
-      BusError timeout_error;
-      uint64_t hint_ms = kMaxWaitHintMs;
-      if (sd_bus_get_property_trivial(bus_.get(), kSystemdDestination, path_.c_str(),
-                                      kServiceInterface, timeout_property, timeout_error.get(), 't',
-                                      &timeout_us) >= 0 &&
-          timeout_us / 1000 < kMaxWaitHintMs) {
-        hint_ms = timeout_us / 1000;
-      }
-      result.wait_hint = static_cast<unsigned long>(hint_ms);
-    }
-    *status = result;
+    const bool pending = std::strcmp(state.get(), "activating") == 0 ||
+                         std::strcmp(state.get(), "deactivating") == 0;
+    const unsigned long now = SystemdNowMs();
+    if (!pending || pending_since_ == 0) pending_since_ = pending ? now : 0;
+    *status = SystemdServiceStatus(state.get(), exit_status, pending ? now - pending_since_ : 0);
     return 0;
   }
 
@@ -131,6 +126,8 @@ class SystemdService : public ServiceHandle {
   BusPtr bus_;
   std::string unit_;
   std::string path_;
+  // When this handle first saw the unit in a pending state (0: not pending).
+  unsigned long pending_since_ = 0;
 };
 
 class SystemdManager : public ServiceManagerHandle {
@@ -176,18 +173,7 @@ class SystemdBackend : public ServiceBackend {
     return 0;
   }
 
-  // Service waits go through the common wait seam so that tests may shorten them; the clock
-  // runs as much faster, so that the limits measured with it shrink alike.
-  unsigned long TickCount() override {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    const apr_interval_time_t second = 1000000;
-    const apr_interval_time_t scaled = CommonScaledWait(second);
-    const unsigned long speed = scaled > 0 ? static_cast<unsigned long>(second / scaled) : 1ul;
-    return (static_cast<unsigned long>(now.tv_sec) * 1000ul +
-            static_cast<unsigned long>(now.tv_nsec / 1000000)) *
-           speed;
-  }
+  unsigned long TickCount() override { return SystemdNowMs(); }
 
   void Sleep(unsigned long milliseconds) override {
     CommonSleep(static_cast<apr_interval_time_t>(milliseconds) * 1000);
@@ -214,8 +200,8 @@ class UnreachableBackend : public ServiceBackend {
 };
 
 std::shared_ptr<ServiceBackend> DefaultBackend() {
-  const char* script_path = std::getenv("TARVIK_SERVICE_SCRIPT");
-  if (script_path == nullptr || script_path[0] == '\0') return MakeSystemdServiceBackend();
+  const char* script_path = ServiceScriptPath();
+  if (script_path == nullptr) return MakeSystemdServiceBackend();
   ServiceScript script;
   std::string error;
   if (!LoadServiceScript(script_path, &script, &error)) {
@@ -460,6 +446,33 @@ bool LoadServiceScript(const char* path, ServiceScript* script, std::string* err
   }
   *script = std::move(result);
   return true;
+}
+
+ServiceStatusProcess SystemdServiceStatus(const std::string& active_state, int exit_status,
+                                          unsigned long pending_ms) {
+  ServiceStatusProcess status;
+  status.win32_exit_code = static_cast<unsigned long>(exit_status);
+  if (active_state == "inactive" || active_state == "failed") {
+    status.current_state = kServiceStopped;
+  } else if (active_state == "activating" || active_state == "deactivating") {
+    status.current_state =
+        active_state == "activating" ? kServiceStartPending : kServiceStopPending;
+    status.wait_hint = kPendingWaitHintMs;
+    // systemd reports no progress, and ends a pending state itself at the unit's time-out: each
+    // second in it counts as progress, so that a slow service is waited for and not given up.
+    status.check_point = pending_ms / 1000 + 1;
+  } else {
+    status.current_state = kServiceRunning;
+  }
+  return status;
+}
+
+const char* ServiceScriptPath() {
+#ifdef TARVIK_TEST_SEAMS
+  const char* path = std::getenv("TARVIK_SERVICE_SCRIPT");
+  if (path != nullptr && path[0] != '\0') return path;
+#endif
+  return nullptr;
 }
 
 std::shared_ptr<ServiceBackend> MakeSystemdServiceBackend() {

@@ -8,12 +8,12 @@
 // - systemd over the system bus (the default): the service NAME is the unit NAME.service.
 //   ActiveState active/reloading reads as running, activating as start pending, deactivating
 //   as stop pending, inactive/failed as stopped. No reachable bus fails OpenManager, a unit that
-//   does not exist fails OpenService, both with an errno number. systemd reports no progress:
-//   the checkpoint stays 0 and the wait hint of a pending state is the unit's start or stop
-//   time-out, at most 30 s.
+//   does not exist fails OpenService, both with an errno number. See SystemdServiceStatus for
+//   the wait hint and the checkpoint of a pending state.
 // - a scripted service with a virtual clock and virtual sleeps, for tests: set one with
 //   ServiceManagerSetBackend, or name a script file in the environment variable
-//   TARVIK_SERVICE_SCRIPT (format at LoadServiceScript).
+//   TARVIK_SERVICE_SCRIPT (format at LoadServiceScript; not read by a build without
+//   TARVIK_TEST_SEAMS).
 //
 // Errors are errno-style numbers (0: success).
 
@@ -64,6 +64,10 @@ class ServiceBackend {
   virtual void Sleep(unsigned long milliseconds) = 0;
 };
 
+// The script named by TARVIK_SERVICE_SCRIPT when that test seam is active; null otherwise, and
+// always in a build without TARVIK_TEST_SEAMS (the packaged build).
+const char* ServiceScriptPath();
+
 // The back end in use: the one set last, else a scripted service from TARVIK_SERVICE_SCRIPT,
 // else systemd.
 std::shared_ptr<ServiceBackend> ServiceManagerBackend();
@@ -72,6 +76,12 @@ std::shared_ptr<ServiceBackend> ServiceManagerBackend();
 void ServiceManagerSetBackend(std::shared_ptr<ServiceBackend> backend);
 
 std::shared_ptr<ServiceBackend> MakeSystemdServiceBackend();
+
+// A systemd unit's ActiveState and ExecMainStatus as a status of the service control, for a unit
+// that has been in its pending state for `pending_ms`: a pending state has a wait hint of 1 s
+// and one checkpoint a second.
+ServiceStatusProcess SystemdServiceStatus(const std::string& active_state, int exit_status,
+                                          unsigned long pending_ms);
 
 // A status the scripted service takes at `at` milliseconds after the start of its timeline.
 struct ScriptedStatus {
