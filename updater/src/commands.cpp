@@ -7,6 +7,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <string>
 #include <vector>
 
 #include "updater/src/commands_update.h"
@@ -27,6 +28,8 @@ const int kTextSize = 80;
 const char kDeviceNamespacePrefix[] = "\\\\.\\";
 
 char report_file_name[255];
+// The log file named last.
+std::string log_in_use;
 
 struct ResultText {
   int code;
@@ -87,14 +90,16 @@ bool PrefixMatches(bool value_read, const char* value, const char* expected) {
 
 // Appends one Pass/Fail report to the file named by -o; a file that cannot be opened gives no
 // report.
-void WriteTestLog(const char* file_name, const char* command_word) {
+void WriteTestLog(const char* file_name, const char* command_word, int command_result) {
   apr_file_t* file = nullptr;
   if (apr_file_open(&file, file_name, APR_FOPEN_WRITE | APR_FOPEN_CREATE | APR_FOPEN_APPEND,
                     APR_OS_DEFAULT, quarn_pool) != APR_SUCCESS) {
     return;
   }
-  // The verdict is the last library result the handler left, not its return value.
-  const int verdict = result;
+  // A failed command fails the report with its own result: its library calls may all have
+  // succeeded (a compare error, bad options, an output file that cannot be written). Otherwise the
+  // last library result the handler left decides.
+  const int verdict = command_result != kQuarnResultSuccess ? command_result : result;
   apr_file_printf(file, "\n\r\n\rOrvane Tarvik Module\n\r");
   apr_file_printf(file, "%s", verdict == kKvoResultSuccess ? "Pass\n\r" : "Fail\n\r");
   apr_file_printf(file, "OS: WIN ver=%04x\n\r", 0x0400);
@@ -194,6 +199,21 @@ void QuarnPrint(const char* format, ...) {
   va_end(arguments);
 }
 
+void QuarnSetLog(const char* value) {
+  if (strcmp(value, "stdout") == 0) {
+    KvoSetLogTypesForScreen(kKvoLogTypeMaskAll);
+    return;
+  }
+  // The program opens the log before the command interface reads the same name again: one
+  // banner, one warning.
+  if (log_in_use == value) return;
+  log_in_use = value;
+  if (KvoSetLogFile(value) != kKvoResultSuccess) {
+    QuarnPrint("\r\nWarning! The log file %s cannot be opened. The run goes on without it.\r\n",
+               value);
+  }
+}
+
 void GetQuarnCommands(QuarnCommands* list) {
   size_t i = 0;
   for (; functions[i].command_name != nullptr; ++i) {
@@ -239,11 +259,7 @@ int CommandInterface(apr_getopt_t* command_arguments) {
         index += 2;
         break;
       case 'd':
-        if (strcmp(value, "stdout") == 0) {
-          KvoSetLogTypesForScreen(kKvoLogTypeMaskAll);
-        } else {
-          KvoSetLogFile(value);
-        }
+        QuarnSetLog(value);
         index += 2;
         break;
       case 'l':
@@ -314,7 +330,7 @@ int CommandInterface(apr_getopt_t* command_arguments) {
   parameters.argv = command_arguments->argv + index;
   const int command_result = functions[row].fptr(&parameters);
 
-  if (report_file_name[0] != '\0') WriteTestLog(report_file_name, command_word);
+  if (report_file_name[0] != '\0') WriteTestLog(report_file_name, command_word, command_result);
 
   // On success the device stays open until the library is terminated.
   if (command_result != kQuarnResultSuccess) KvoDeviceClose(handle);

@@ -80,6 +80,11 @@ void GetQuarnCommands(QuarnCommands* list);
 // Clears `result_size` bytes of `result_text` and writes the text of a front-end code.
 void ConvertResult2String(char* result_text, int result_size, int result_code);
 
+// Sends the log where -d says: "stdout" puts every log type on the console, anything else names
+// the log file. A file that cannot be opened gets a warning line unless quiet, and the run goes on
+// without it; naming the file in use again changes nothing.
+void QuarnSetLog(const char* value);
+
 // Writes, unless quiet, to the console stream.
 void QuarnPrint(const char* format, ...) __attribute__((format(printf, 1, 2)));
 

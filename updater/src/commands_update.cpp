@@ -175,8 +175,10 @@ QuarnCommandResult QuarnCommandFwUpdatePath(const CommandParameters* parameters)
   apr_getopt_t* options = HandlerOptions(parameters);
   char option = 0;
   const char* value = nullptr;
-  while (options != nullptr && apr_getopt(options, "h?", &option, &value) == APR_SUCCESS) {
-    if (IsHelpOption(option)) {
+  // Every option is read: an unknown one before a help option does not hide it.
+  apr_status_t status = APR_SUCCESS;
+  while (options != nullptr && (status = apr_getopt(options, "h?", &option, &value)) != APR_EOF) {
+    if (status == APR_SUCCESS && IsHelpOption(option)) {
       Help("fwupdate-path");
       return kQuarnResultSuccess;
     }

@@ -7,7 +7,9 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "common/src/wait_seam.h"
 #include "kvo.h"
+#include "updater/src/actions/posix/service_manager.h"
 #include "updater/src/commands.h"
 
 namespace {
@@ -69,8 +71,32 @@ void Quit(int result) {
   exit(QuarnExitStatus(result));
 }
 
+void QuarnWarnAboutTestSeams(void) {
+  const int divisor = CommonWaitDivisor();
+  if (divisor > 1) {
+    QuarnPrint(
+        "\r\nWarning! TARVIK_WAIT_DIVISOR is set: every fixed wait is %d times shorter. "
+        "It is meant for tests only.\r\n",
+        divisor);
+    KvoLogError(kSender, "TARVIK_WAIT_DIVISOR is set: every fixed wait is %d times shorter.",
+                divisor);
+  }
+  const char* script = ServiceScriptPath();
+  if (script != nullptr) {
+    QuarnPrint(
+        "\r\nWarning! TARVIK_SERVICE_SCRIPT is set: the service control follows %s, not "
+        "the system. It is meant for tests only.\r\n",
+        script);
+    KvoLogError(kSender, "TARVIK_SERVICE_SCRIPT is set: the service control follows %s.", script);
+  }
+}
+
 int QuarnMain(int argc, const char** argv) {
-  quarn_quiet = false;
+  // -s anywhere silences the whole run, a failing start included; with -d stdout the reason of a
+  // failing start shows on the console.
+  quarn_quiet = QuarnSilentRequested(argc, argv);
+  const char* log = QuarnLogRequested(argc, argv);
+  if (log != nullptr && strcmp(log, "stdout") == 0) KvoSetLogTypesForScreen(kKvoLogTypeMaskAll);
 
   if (apr_initialize() != APR_SUCCESS) {
     printf("Could not initialize APR\n\r");
@@ -88,6 +114,13 @@ int QuarnMain(int argc, const char** argv) {
 
   const KvoResult initialized = KvoInitialize();
   if (initialized != kKvoResultSuccess) {
+    // The library's description line, as the verdict shows it: the log file is not open yet.
+    if (!quarn_quiet) {
+      KvoResultDescription description;
+      memset(description, 0, sizeof(description));
+      KvoGetResultDescription(initialized, &description);
+      printf("\n\r%s\n\r", description);
+    }
     KvoLogErrorCode(kSender, initialized);
     return QuarnExitStatus(initialized);
   }

@@ -26,6 +26,10 @@ int QuarnMain(int argc, const char** argv);
 // ends the process with `result` as its exit code. Never returns.
 [[noreturn]] void Quit(int result);
 
+// Prints (unless quiet) and logs a warning line for each test seam that is active: a divided wait
+// or a scripted service manager changes what a real update does.
+void QuarnWarnAboutTestSeams(void);
+
 // The process exit status for a result: the shell sees it modulo 256, and a failure must never
 // read as success there.
 int QuarnExitStatus(int result);

@@ -6,7 +6,6 @@
 #include <apr_pools.h>
 #include <errno.h>
 #include <fcntl.h>
-#include <pthread.h>
 #include <signal.h>
 #include <stdio.h>
 #include <string.h>
@@ -21,6 +20,7 @@
 
 #include "kvo.h"
 #include "updater/src/actions/posix/handle_services.h"
+#include "updater/src/actions/posix/stop_signals.h"
 #include "updater/src/commands.h"
 #include "updater/src/quarn.h"
 
@@ -44,6 +44,7 @@ const int kUpdateLockWaitMs = 60000;
 struct CommandLine {
   const char* word = nullptr;  // null: help asked for, bad options, or no command word
   const char* log_file = nullptr;
+  bool quiet = false;
 };
 
 // Reads the options as the command interface does (a value option counts two words, -q one),
@@ -59,6 +60,7 @@ CommandLine ReadCommandLine(int argc, const char* const* argv) {
   while (apr_getopt(options, kOptions, &option, &value) == APR_SUCCESS) {
     if (option == 'h' || option == '?') return line;
     if (option == 'q') {
+      line.quiet = true;
       index += 1;
       continue;
     }
@@ -154,18 +156,6 @@ void FinishUpdate() {
   update_lock = -1;
 }
 
-sigset_t stop_signals;
-
-// Ctrl-C and SIGTERM still end an update, but only after the service has been started again:
-// they are blocked in every other thread, and this one ends the process.
-void* WatchStopSignals(void*) {
-  int signal_number = 0;
-  if (sigwait(&stop_signals, &signal_number) != 0) return nullptr;
-  KvoLogInfo(kSender, "Ended by signal %d.", signal_number);
-  FinishUpdate();
-  _exit(128 + signal_number);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -206,25 +196,16 @@ int main(int argc, char** argv) {
   if (update) {
     // The service handling comes before the command interface reads -d: open the log now, so
     // that it holds the whole run.
-    if (line.log_file != nullptr && strcmp(line.log_file, "stdout") == 0) {
-      KvoSetLogTypesForScreen(kKvoLogTypeMaskAll);
-    } else if (line.log_file != nullptr) {
-      KvoSetLogFile(line.log_file);
-    }
+    if (line.log_file != nullptr) QuarnSetLog(line.log_file);
+  }
+  quarn_quiet = line.quiet;
+  QuarnWarnAboutTestSeams();
+  if (update) {
     // A closed terminal or output pipe must not kill an update half-way.
     signal(SIGHUP, SIG_IGN);
     signal(SIGPIPE, SIG_IGN);
-    // Blocked before the library starts any thread, so that every thread inherits it.
-    sigemptyset(&stop_signals);
-    sigaddset(&stop_signals, SIGINT);
-    sigaddset(&stop_signals, SIGTERM);
-    pthread_t watcher;
-    if (pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr) == 0 &&
-        pthread_create(&watcher, nullptr, WatchStopSignals, nullptr) == 0) {
-      pthread_detach(watcher);
-    } else {
-      pthread_sigmask(SIG_UNBLOCK, &stop_signals, nullptr);
-    }
+    // Ctrl-C and SIGTERM still end an update, but only after the service has been started again.
+    QuarnCatchStopSignals(FinishUpdate);
     // A signal meanwhile waits until the stop has ended, then starts the service again.
     std::lock_guard<std::mutex> lock(finish_mutex);
     update_lock = TakeUpdateLock();

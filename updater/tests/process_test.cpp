@@ -35,12 +35,14 @@ enum Setup {
 
 struct Case {
   const char* name;
-  std::vector<std::string> words;  // LOG: a log file; CONFIRM: the test container
+  // LOG: a log file; CONFIRM: the test container; PROGRAM: dralmoor
+  std::vector<std::string> words;
   Setup setup = kNothing;
   const char* input = "";
   const char* service = kRunningService;
-  bool tarvik = false;
+  const char* program = nullptr;  // dralmoor unless named
   bool console = true;  // false: the console holds log lines with times, or what the library pins
+  std::vector<std::string> environment = {};
 };
 
 // Two small packages of the carried container, so that a transfer shows few progress texts.
@@ -50,30 +52,44 @@ const char kSmallPackages[] = "packages=ZNL5504429_1_R1D_networklist,ZNT4025527_
 const char kNoService[] = "open-error 2\n";
 const char kIgnoresStop[] = "status 0 running\n";
 const char kStopped[] = "status 0 stopped\nstart-status 0 running\n";
+const char kStartFails[] = "status 0 running\nstop-status 0 stopped\nstart-error 1\n";
+const char kTarvik[] = TARVIK_BIN_DIR "/tarvik";
+// dralmoor's output into a pipe that is closed after 900 bytes, while the update still runs.
+const char kClosedPipe[] = "\"$0\" \"$@\" | head -c 900 >/dev/null; exit ${PIPESTATUS[0]}";
 
 // clang-format off
 const Case kCases[] = {
+  // the words are checked before anything on the machine changes; -s anywhere silences the run
   {"unknown word",                 {"-x"}},
   {"-d at the end",                {"-d"}},
   {"-d at the end after -path",    {"-path", "-d"}},
+  {"help",                         {"-h"}},
+  {"help word",                    {"help"}},
   {"silent refusal",               {"-s", "-x"}},
+  {"refusal silenced later",       {"-x", "-s"}},
   {"no module",                    {"-d", "LOG"}, kNothing, "\n"},
   {"silent, no module",            {"-s", "-d", "LOG"}},
-  {"log on the console",           {"-d", "stdout"}, kNothing, "\n", kRunningService, false, false},
+  {"log on the console",           {"-d", "stdout"}, kNothing, "\n", kRunningService, nullptr, false},
+  {"log file cannot be opened",    {"-d", "/nonexistent/run.log"}, kNothing, "\n"},
   {"no service",                   {}, kNothing, "\n", kNoService},
   {"service ignores the stop",     {"-d", "LOG"}, kNothing, "\n", kIgnoresStop},
   {"service stopped before",       {"-d", "LOG"}, kNothing, "\n", kStopped},
+  {"service does not start again", {"-d", "stdout"}, kNothing, "\n", kStartFails, nullptr, false},
   {"stale container",              {"-s"}, kStaleContainer},
   {"container cannot be written",  {"-d", "LOG"}, kContainerDirectory},
   {"dead port",                    {}, kDeadPort, "\n"},
   {"first port that opens",        {"-d", "LOG"}, kFirstThatOpens, "\n"},
   {"library does not start",       {}, kBadCustomization, "\n"},
+  {"library does not start, silent", {"-d", "LOG", "-s"}, kBadCustomization},
+  {"library does not start, log on the console", {"-d", "stdout"}, kBadCustomization},
+  {"no test seams",                {}, kNothing, "\n", kNoService, nullptr, true, {"TARVIK_WAIT_DIVISOR=", "TARVIK_SERVICE_SCRIPT=", "DBUS_SYSTEM_BUS_ADDRESS=unix:path=/nonexistent"}},
   {"whole update",                 {}, kModule, "\n\n"},
   {"silent update",                {"-s"}, kModule},
+  {"output pipe closed early",     {"-c", kClosedPipe, "PROGRAM"}, kModule, "\n\n", kRunningService, "bash"},
   // The paths themselves are the library's to check.
-  {"path list",                    {"-path", "-d", "LOG"}, kModule, "\n", kRunningService, false, false},
-  {"tarvik: confirmed update",     {"fwupdate", "CONFIRM"}, kConfirmModule, "", kNoService, true},
-  {"tarvik: quiet refuses a confirmed update", {"-q", "fwupdate", "CONFIRM"}, kConfirmModule, "", kNoService, true},
+  {"path list",                    {"-path", "-d", "LOG"}, kModule, "\n", kRunningService, nullptr, false},
+  {"tarvik: confirmed update",     {"fwupdate", "CONFIRM"}, kConfirmModule, "", kNoService, kTarvik},
+  {"tarvik: quiet refuses a confirmed update", {"-q", "fwupdate", "CONFIRM"}, kConfirmModule, "", kNoService, kTarvik},
 };
 // clang-format on
 
@@ -95,7 +111,7 @@ TEST(ProcessTest, RunsGiveTheirGoldenOutcome) {
   for (const Case& run : kCases) {
     tarvik_test::ModuleMap map;
     updater_test::ProgramRunner runner(map.dir());
-    if (run.tarvik) runner.program = TARVIK_BIN_DIR "/tarvik";
+    if (run.program != nullptr) runner.program = run.program;
     const tarvik_test::TempDir& work = runner.work();
     std::vector<tarvik_sim::Module*> modules;
     switch (run.setup) {
@@ -135,9 +151,10 @@ TEST(ProcessTest, RunsGiveTheirGoldenOutcome) {
     for (const std::string& word : run.words) {
       words.push_back(word == "LOG"       ? log
                       : word == "CONFIRM" ? tarvik_test::kConfirmContainer
+                      : word == "PROGRAM" ? tarvik_test::kProgram
                                           : word);
     }
-    const updater_test::ProgramRun ran = runner.Run(words, run.input, run.service);
+    const updater_test::ProgramRun ran = runner.Run(words, run.input, run.service, run.environment);
     ASSERT_TRUE(ran.outcome.exited) << run.name;
 
     std::string outcome = "exit " + std::to_string(ran.outcome.exit_status) + "\nservice:";
@@ -149,14 +166,13 @@ TEST(ProcessTest, RunsGiveTheirGoldenOutcome) {
                  modules[i]->CurrentProfile().Get("Config. Set Revision") + "\n";
     }
     outcome += "console:\n" + (run.console ? ran.outcome.out : "(not compared)") + "\n";
+    std::vector<std::pair<std::string, std::string>> names = runner.Names();
+    names.push_back({TARVIK_LIB_DIR, "<lib>"});
     const std::string logged = tarvik_test::FileExists(log) ? ReadFile(log)
                                : run.console                ? ""
                                                             : ran.outcome.out;
     outcome += "log:\n" + updater_test::ProgramLogLines(logged);
-    all += updater_test::Record(
-        run.name,
-        updater_test::Masked(
-            outcome, {{map.dir(), "<map>"}, {work.path(), "<work>"}, {TARVIK_LIB_DIR, "<lib>"}}));
+    all += updater_test::Record(run.name, updater_test::Masked(outcome, names));
   }
   EXPECT_TRUE(tarvik_test::MatchesGolden(updater_test::GoldenPath("runs.txt"), all));
 }

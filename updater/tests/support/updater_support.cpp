@@ -49,6 +49,13 @@ std::string Masked(std::string text,
       text.replace(at, name.size(), token);
     }
   }
+  // Log times: "Mon, 07 Dec 2026 05:36:27 GMT".
+  for (size_t at = text.find(" GMT"); at != std::string::npos; at = text.find(" GMT", at + 1)) {
+    if (at >= 25 && text[at - 25 + 3] == ',' && text[at - 3] == ':') {
+      text.replace(at - 25, 29, "<time>");
+      at -= 25;
+    }
+  }
   const std::string pts = "/dev/pts/";
   for (size_t at = text.find(pts); at != std::string::npos; at = text.find(pts, at + 1)) {
     const size_t from = at + pts.size();

@@ -38,13 +38,13 @@ std::string GoldenPath(const std::string& name);
 // One named text of a golden file that holds several: "@@ <name>\n", the text, "\n".
 std::string Record(const std::string& name, const std::string& text);
 
-// `text` with each of `names` (temporary directories) replaced by its token and pseudo-terminal
-// numbers by N, so that it can be compared with a golden file.
+// `text` with each of `names` (temporary directories) replaced by its token, log times by <time>
+// and pseudo-terminal numbers by N, so that it can be compared with a golden file.
 std::string Masked(std::string text,
                    const std::vector<std::pair<std::string, std::string>>& names = {});
-// The lines of a log (a file, or the console with -d stdout) that the program logged itself (senders
-// Quarn and QuarnHandleService), one a line as "<sender> <type> <message>", the message escaped;
-// "(log file opened)" for each banner of a log file.
+// The lines of a log (a file, or the console with -d stdout) that the program logged itself
+// (senders Quarn and QuarnHandleService), one a line as "<sender> <type> <message>", the message
+// escaped; "(log file opened)" for each banner of a log file.
 std::string ProgramLogLines(const std::string& log);
 
 // A service that runs, stops at once when asked and starts at once when asked.
@@ -61,7 +61,8 @@ struct ProgramRun {
 class ProgramRunner {
  public:
   explicit ProgramRunner(std::string map_dir) : map_dir_(std::move(map_dir)) {}
-  // Runs it with the user's `words`; `started` as for tarvik_test::RunProcess.
+  // Runs it with the user's `words`; `environment` entries go before the runner's own (the first
+  // of two same-named ones counts); `started` as for tarvik_test::RunProcess.
   ProgramRun Run(const std::vector<std::string>& words, const std::string& input = std::string(),
                  const std::string& service_script = kRunningService,
                  const std::vector<std::string>& environment = {},
@@ -70,6 +71,10 @@ class ProgramRunner {
   const tarvik_test::TempDir& work() const { return work_; }
   // The program that Run starts (dralmoor unless set).
   std::string program;
+  // The runner's directories with the tokens that stand for them in golden files.
+  std::vector<std::pair<std::string, std::string>> Names() const {
+    return {{map_dir_, "<map>"}, {work_.path(), "<work>"}, {files_.path(), "<files>"}};
+  }
 
  private:
   std::string map_dir_;
