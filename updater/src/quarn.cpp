@@ -21,6 +21,7 @@ const unsigned int kApiMinor = 0;
 const int kFirstFrontEndCode = 1000;
 
 apr_getopt_t* command_arguments;
+void (*post_run_actions)(void) = nullptr;
 
 }  // namespace
 
@@ -59,7 +60,11 @@ void Quit(int result) {
   if (result != 0) KvoLogError(kSender, "%s", text);
 
   KvoTerminate();
-  QuarnExecutePostRunActions();
+  if (post_run_actions != nullptr) {
+    post_run_actions();
+  } else {
+    QuarnExecutePostRunActions();
+  }
   if (quarn_args.argv != nullptr) QuarnExecuteReleaseArguments(&quarn_args);
 
   fflush(stdout);
@@ -69,6 +74,10 @@ void Quit(int result) {
   quarn_pool = nullptr;
   apr_terminate();
   exit(QuarnExitStatus(result));
+}
+
+void QuarnSetPostRun(void (*post_run)(void)) {
+  post_run_actions = post_run;
 }
 
 void QuarnWarnAboutTestSeams(void) {

@@ -26,6 +26,10 @@ int QuarnMain(int argc, const char** argv);
 // ends the process with `result` as its exit code. Never returns.
 [[noreturn]] void Quit(int result);
 
+// Replaces the post-run actions that Quit runs (dralmoor's, with their enter-key wait) by
+// `post_run`: tarvik ends an update its own way and never waits for a key.
+void QuarnSetPostRun(void (*post_run)(void));
+
 // Prints (unless quiet) and logs a warning line for each test seam that is active: a divided wait
 // or a scripted service manager changes what a real update does.
 void QuarnWarnAboutTestSeams(void);

@@ -156,6 +156,9 @@ void FinishUpdate() {
   update_lock = -1;
 }
 
+// A run that is not an update changed nothing to put back.
+void NothingToPutBack() {}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -200,6 +203,9 @@ int main(int argc, char** argv) {
   }
   quarn_quiet = line.quiet;
   QuarnWarnAboutTestSeams();
+  // A run ended from inside the command (a silent update of a container that needs confirmation)
+  // ends as this program's own runs do: no enter-key wait, the service started under the lock.
+  QuarnSetPostRun(update ? FinishUpdate : NothingToPutBack);
   if (update) {
     // A closed terminal or output pipe must not kill an update half-way.
     signal(SIGHUP, SIG_IGN);
