@@ -23,7 +23,7 @@ if ! command -v lintian >/dev/null || ! command -v udevadm >/dev/null; then
 fi
 
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
-  -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON >/dev/null
+  -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON -DTARVIK_TEST_SEAMS=OFF >/dev/null
 # Only what the packages hold is built.
 cmake --build "$build" -j"$(nproc)" --target dralmoor tarvik tarvik-sim kvo update_container \
   packaging_files
@@ -61,6 +61,16 @@ fi
 DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$(pwd)/$build"/*.deb >/dev/null
 trap 'DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq "${packages[@]}" >/dev/null' EXIT
 packaging/tests/installed_check.sh / /usr "lib/$multiarch"
+# The test seams are compiled out: no installed binary reads their variables, and tarvik set
+# about with both gives no seam warning.
+for binary in /usr/bin/dralmoor /usr/bin/tarvik "/usr/lib/$multiarch/libkvo.so.3"; do
+  if strings -a "$binary" | grep -qxE 'TARVIK_(WAIT_DIVISOR|SERVICE_SCRIPT)'; then
+    echo "$binary reads a test seam"; exit 1
+  fi
+done
+seams=$(TARVIK_WAIT_DIVISOR=10 TARVIK_SERVICE_SCRIPT=/nonexistent tarvik fwupdate-path \
+  "/usr/lib/$multiarch/dralmoor/libupdate_container.dll" </dev/null 2>&1 || true)
+if grep -q "TARVIK_" <<<"$seams"; then echo "$seams"; echo "a test seam is live"; exit 1; fi
 # udev reads the installed rule without a complaint ("<file>:<line> <what>").
 udev_test=$(udevadm test --action=add /sys/class/tty/tty0 2>&1 || true)
 grep -q "Reading rules file: .*/70-tarvik-module.rules$" <<<"$udev_test" || {

@@ -154,7 +154,7 @@ def run_case(bin_dir, work, address, case):
     fake = None
     if unit != 'no bus':
         command = [sys.executable, str(HERE / 'fake_systemd.py'), '--address', address,
-                   '--record', str(record), '--timeout-ms', '2000']
+                   '--record', str(record)]
         if unit is not None:
             command += ['--unit', unit, '--state', case['state']]
         fake = subprocess.Popen(command, stdout=subprocess.PIPE, text=True)
