@@ -42,6 +42,9 @@ uint16_t UpgradeMachine::OnPayload(const std::string& payload, Effects* effects)
       effects->Event("net configuration " + net_config->name + " again");
       return 0;
     }
+    if (profile.target_revision.empty()) {
+      state_.revision_before_update = profile.Get("Config. Set Revision");
+    }
     profile.target_revision = net_config->name;
     profile.Set("Config. Set Revision", net_config->name);
     profile.received_packages.clear();
@@ -109,7 +112,9 @@ void UpgradeMachine::OnTimer(Timer timer, Effects* effects) {
 
 void UpgradeMachine::FinishInstallation(Effects* effects) {
   Profile& profile = state_.profile;
-  if (!profile.target_revision.empty() && !profile.keep_revision) {
+  if (profile.keep_revision && !state_.revision_before_update.empty()) {
+    profile.Set("Config. Set Revision", state_.revision_before_update);
+  } else if (!profile.target_revision.empty()) {
     profile.Set("Config. Set Revision", profile.target_revision);
   }
   profile.target_revision.clear();

@@ -30,6 +30,10 @@ struct ModuleState {
   // "KILL"/"KILD" turn it off, each taking effect as the module starts again.
   bool itp_after_restart = false;
   bool at_after_restart = false;
+
+  // The configuration-set revision before the net configuration made the target the module's
+  // (for keep_revision).
+  std::string revision_before_update;
 };
 
 // Queues unsolicited text, unless the no_unsolicited fault holds it back.
