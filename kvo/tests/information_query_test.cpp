@@ -136,6 +136,13 @@ TEST_F(LibraryTest, PinCodeUnlocksOnceAndWrongOrLongPinsAreReported) {
             KvoDeviceSetPinCode(handle, "12345678901234567890123456789", &state));
   EXPECT_EQ(1, Sent(module_, "AT+CPIN=\"1234567890123456789012"));
 
+  // Digits only: anything else could carry a second command, and is refused before anything is
+  // sent.
+  module_.ClearTranscript();
+  for (const char* pin : {"1\"\r\nAT*E2RESET", "12a4", "", "12 4"}) {
+    EXPECT_EQ(kKvoResultGeneralErrorInvalidParameter, KvoDeviceSetPinCode(handle, pin, &state));
+  }
+  EXPECT_TRUE(module_.Commands().empty());
   ASSERT_EQ(kKvoResultSuccess, KvoDeviceSetPinCode(handle, "1234", &state));
   EXPECT_EQ(kKvoDevicePinCodeStateUnlocked, state);
   EXPECT_EQ(1, Sent(module_, "AT+CPIN=\"1234\""));

@@ -142,7 +142,8 @@ KVO_API KvoResult KvoDeviceGetPinCodeState(KvoDeviceHandle handle, KvoDevicePinC
 // [in] pin: entered with "AT+CPIN" (10 s; the command is cut to 31 characters), after which the
 // SIM state is read once a second, up to ten times, until it changes. An unlocked SIM is left
 // alone. [out] state: the new state (kKvoDevicePinCodeStateUnlocked for an unlocked SIM).
-// Results: kKvoResultSuccess; kKvoResultGeneralErrorInvalidParameter; the handle results;
+// Results: kKvoResultSuccess; kKvoResultGeneralErrorInvalidParameter (also for a PIN that is
+// empty or holds anything but digits, before anything is sent); the handle results;
 // kKvoResultGeneralErrorAtError (the state could not be read, or the PIN not sent);
 // kKvoResultDeviceErrorCouldNotConfirmSimUnlock (the PIN was refused, or the state did not
 // change).

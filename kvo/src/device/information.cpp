@@ -487,6 +487,11 @@ KvoResult KvoDeviceGetPinCodeState(KvoDeviceHandle handle, KvoDevicePinCodeState
 KvoResult KvoDeviceSetPinCode(KvoDeviceHandle handle, const char* pin,
                               KvoDevicePinCodeState* state) {
   if (pin == nullptr || state == nullptr) return kKvoResultGeneralErrorInvalidParameter;
+  // The PIN goes into an AT command: anything but digits could end it and add another.
+  if (pin[0] == '\0' || pin[strspn(pin, "0123456789")] != '\0') {
+    KvoLogError(kSender, "A PIN code has digits only.");
+    return kKvoResultGeneralErrorInvalidParameter;
+  }
   KvoResult result = DeviceCheckHandle(handle);
   if (result != kKvoResultSuccess) return result;
 
