@@ -159,7 +159,18 @@ TEST_F(LibraryTest, ReportIsReadAgainOnlyOnARefresh) {
   ASSERT_EQ(kKvoResultSuccess, DeviceGetUpgradeState(handle, &state));
   EXPECT_EQ(2u, state) << "asked live";
 
+  // The refresh clears the report's table before the pool that holds its keys.
+  static unsigned entries_at_clear;
+  entries_at_clear = 99;
+  apr_pool_cleanup_register(
+      DeviceGetRecord(handle)->value_pool, DeviceGetRecord(handle)->value_map,
+      [](void* map) -> apr_status_t {
+        entries_at_clear = apr_hash_count(static_cast<apr_hash_t*>(map));
+        return APR_SUCCESS;
+      },
+      apr_pool_cleanup_null);
   ASSERT_EQ(kKvoResultSuccess, KvoDeviceForceCacheRefresh(handle));
+  EXPECT_EQ(0u, entries_at_clear);
   ASSERT_EQ(kKvoResultSuccess, KvoDeviceGetConfigurationSetRevision(handle, &revision));
   EXPECT_STREQ("R5E/1", revision);
   ASSERT_EQ(kKvoResultSuccess, DeviceGetCachedUpgradeState(handle, &state));

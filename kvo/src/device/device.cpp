@@ -99,7 +99,9 @@ KvoResult IdentifyInAtMode(KvoDeviceHandle handle) {
   DeviceAtExchange exchange;
   result = DeviceSendEevinfo(kSender, handle, 99, &exchange);
   if (result != kKvoResultSuccess) return result;
-  // The strings of the previous report go; the parse clears the map before it reads anything.
+  // The previous report goes: the table first, since clearing it still reads its keys, which live
+  // in the pool.
+  apr_hash_clear(record->value_map);
   apr_pool_clear(record->value_pool);
   result = DeviceInformationParseEevinfo(record->value_pool, exchange.Text(), record->value_map);
   if (result != kKvoResultSuccess) return result;
