@@ -1,6 +1,7 @@
 #include "common/src/load_guard.h"
 
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -24,6 +25,19 @@ std::string Place(const std::string& dir, mode_t mode, mode_t directory_mode = 0
   return path;
 }
 
+// A link "link" in `dir` to `target`; returns its path.
+std::string Link(const std::string& dir, const std::string& target) {
+  symlink(target.c_str(), (dir + "/link").c_str());
+  return dir + "/link";
+}
+
+// A subdirectory "sub" of `dir` with `mode`.
+std::string Sub(const std::string& dir, mode_t mode) {
+  mkdir((dir + "/sub").c_str(), 0700);
+  chmod((dir + "/sub").c_str(), mode);
+  return dir + "/sub";
+}
+
 struct GuardRow {
   const char* name;
   std::function<std::string(const std::string& dir)> prepare;  // gives the path to judge
@@ -34,9 +48,7 @@ const GuardRow kGuardRows[] = {
     {"owner only", [](const std::string& d) { return Place(d, 0600); }, nullptr},
     {"readable by all", [](const std::string& d) { return Place(d, 0755); }, nullptr},
     {"read only", [](const std::string& d) { return Place(d, 0444); }, nullptr},
-    {"group writable", [](const std::string& d) { return Place(d, 0664); }, kWritable},
     {"others may write", [](const std::string& d) { return Place(d, 0646); }, kWritable},
-    {"group may write only", [](const std::string& d) { return Place(d, 0620); }, kWritable},
     {"others may write only", [](const std::string& d) { return Place(d, 0602); }, kWritable},
     {"directory open to all", [](const std::string& d) { return Place(d, 0600, 0777); },
      kOpenDirectory},
@@ -55,13 +67,20 @@ const GuardRow kGuardRows[] = {
        return d + "/fifo";
      },
      kNotAFile},
-    // Whoever owns a link chooses its target.
-    {"link to a good file",
-     [](const std::string& d) {
-       symlink(Place(d, 0600).c_str(), (d + "/link").c_str());
-       return d + "/link";
-     },
-     kNotAFile},
+    // A link is followed: its target and the target's directory are judged.
+    {"link to a good file", [](const std::string& d) { return Link(d, Place(d, 0600)); }, nullptr},
+    {"link to a file others may write",
+     [](const std::string& d) { return Link(d, Place(d, 0646)); }, kWritable},
+    {"link into a directory open to all",
+     [](const std::string& d) { return Link(d, Place(Sub(d, 0777), 0600, 0777)); }, kOpenDirectory},
+    {"link in a directory open to all",
+     [](const std::string& d) { return Link(Sub(d, 0777), Place(d, 0600)); }, kOpenDirectory},
+    {"relative link", [](const std::string& d) { return Link(d, (Place(d, 0600), "library")); },
+     nullptr},
+    {"dangling link", [](const std::string& d) { return Link(d, d + "/absent"); },
+     "the file cannot be examined"},
+    {"link to itself", [](const std::string& d) { return Link(d, d + "/link"); },
+     "it leads through too many symbolic links"},
 };
 
 TEST(LoadGuardTest, EveryRow) {
@@ -75,8 +94,9 @@ TEST(LoadGuardTest, EveryRow) {
   EXPECT_STREQ("no file name was given", CommonLoadGuardCheck(""));
 }
 
-// A file of another user is refused; root's may be loaded by everybody.
-TEST(LoadGuardTest, Owners) {
+// A file of another user is refused; root's may be loaded by everybody. A file its group may write
+// is refused while the group has a member besides the file's owner.
+TEST(LoadGuardTest, OwnersAndGroups) {
   tarvik_test::TempDir temp;
   const std::string path = Place(temp.path(), 0644);
   const uid_t me = geteuid();
@@ -90,6 +110,13 @@ TEST(LoadGuardTest, Owners) {
   EXPECT_EQ(nullptr, CommonLoadGuardCheckFor(path.c_str(), 4242));
   ASSERT_EQ(0, chown(path.c_str(), 0, static_cast<gid_t>(-1)));
   EXPECT_EQ(nullptr, CommonLoadGuardCheckFor(path.c_str(), 4242));
+  const struct passwd* daemon_user = getpwnam("daemon");  // the only member of its own group
+  ASSERT_NE(nullptr, daemon_user);
+  chmod(path.c_str(), 0664);
+  ASSERT_EQ(0, chown(path.c_str(), daemon_user->pw_uid, daemon_user->pw_gid));
+  EXPECT_EQ(nullptr, CommonLoadGuardCheckFor(path.c_str(), daemon_user->pw_uid));
+  ASSERT_EQ(0, chown(path.c_str(), 0, daemon_user->pw_gid));
+  EXPECT_STREQ(kWritable, CommonLoadGuardCheckFor(path.c_str(), 0));
 }
 
 // A relative name is judged by its own directory, not the working directory's.
