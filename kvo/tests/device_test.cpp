@@ -132,6 +132,37 @@ TEST_F(LibraryTest, ResetReopensTheModuleUnderItsNewPort) {
   EXPECT_EQ(1, module_.RestartCount());
 }
 
+// Two modules trade their names across a restart: the one reset comes back under the other's
+// port and identity and the other under its. A reopen that finds the other module (another IMEI)
+// goes on looking and ends as a reopen that found nothing.
+TEST_F(LibraryTest, ReopenNeverContinuesWithAnotherModule) {
+  const auto names = [](const std::string& link, const char* port) {
+    tarvik_sim::ModuleOptions options;
+    options.at_link_name = link + "-mdm";
+    options.second_link_name = link + "-diag";  // no port candidate
+    options.port_name = port;
+    return options;
+  };
+  Profile profile = tarvik_sim::CaltProfile();
+  profile.restart_away_ms = 1500;
+  profile.Set("IMEI Data", "111111111111111");
+  ASSERT_TRUE(map_.Start(&module_, profile, names("a", "ttyACM0")));
+  tarvik_sim::Module other;
+  profile.restart_away_ms = 50;
+  profile.Set("IMEI Data", "222222222222222");
+  ASSERT_TRUE(map_.Start(&other, profile, names("b", "ttyACM1")));
+  KvoDeviceHandle handle = 99;
+  ASSERT_EQ(kKvoResultSuccess, Open(map_.dir() + "/ttyACM0", &handle));
+  module_.Rename("b-mdm", "ttyACM1");
+  other.Rename("a-mdm", "ttyACM0");
+  module_.Restart();
+  other.Restart();
+  ASSERT_TRUE(other.WaitPresent(5000));
+  EXPECT_EQ(kKvoResultGeneralErrorOperationTimedOut, KvoDeviceReopen(handle, 3));
+  KvoImei imei = "";
+  EXPECT_EQ(kKvoResultDeviceErrorInvalidHandle, KvoDeviceGetImei(handle, &imei)) << imei;
+}
+
 TEST_F(LibraryTest, ReopenAfterARestartAndAModuleThatNeverReturns) {
   KvoDeviceHandle handle = StartAndOpen(tarvik_sim::BremProfile());
   module_.Restart();

@@ -78,7 +78,9 @@ KVO_API KvoResult KvoDeviceClose(KvoDeviceHandle handle);
 
 // Reopens the module after it went away: closes the port, waits 5 seconds, then makes up to
 // [in] timeout attempts about a second apart to open the same port, or the port that now carries
-// the same device, and identifies the module again. The handle stays the same.
+// the same device, and identifies the module again. A port that holds another module (another
+// IMEI) is not taken: the search goes on for what is left of the attempts. The handle stays the
+// same.
 // Results: kKvoResultSuccess; kKvoResultGeneralErrorNotInitialized;
 // kKvoResultDeviceErrorInvalidHandle (above 9); kKvoResultGeneralErrorOperationTimedOut (the
 // module did not come back) or kKvoResultGeneralErrorUnknown (another transport failure), after

@@ -154,6 +154,46 @@ KvoResult IdentifyInItpMode(KvoDeviceHandle handle) {
   return kKvoResultSuccess;
 }
 
+std::string StoredImei(KvoDeviceHandle handle) {
+  char imei[64] = "";
+  DeviceInformationGetStringValue(device_information[handle].value_map, "IMEI", imei, sizeof imei);
+  return imei;
+}
+
+// A reopen finds a port, not a module: a port name, even an identity in the port list, may belong
+// to another module after a restart. The module behind the reopened port must be the one that was
+// there (same IMEI, where it was known), or the reopen goes on looking for about `seconds`;
+// `reopen` is the transport's reopen, `identify` reads the module's report. A module that is not
+// found again gives `gone` and releases the handle; another failure of the reopen gives `failed`.
+template <typename Reopen, typename Identify>
+KvoResult ReopenSameModule(KvoDeviceHandle handle, unsigned int seconds, Reopen reopen,
+                           unsigned int tries, unsigned int wait, Identify identify, KvoResult gone,
+                           KvoResult failed) {
+  const std::string imei = StoredImei(handle);
+  const apr_time_t deadline = apr_time_now() + CommonScaledWait(apr_time_from_sec(seconds));
+  for (;;) {
+    const TlResult reopened = reopen(tries, wait);
+    if (reopened != kTlResultSuccess) {
+      device_information[handle].type = kKvoDevicePlatformTypeInvalid;
+      TlLogErrorCode(kSender, reopened);
+      return reopened == kTlResultGeneralErrorOperationTimedOut ? gone : failed;
+    }
+    const KvoResult result = identify();
+    const std::string found = StoredImei(handle);
+    if (result != kKvoResultSuccess || imei.empty() || found == imei) return result;
+    KvoLogError(kSender, "Device %u came back as another module (IMEI %s, not %s).", handle,
+                found.c_str(), imei.c_str());
+    const apr_time_t left = deadline - apr_time_now();
+    if (left <= 0) {
+      KvoDeviceClose(handle);
+      return gone;
+    }
+    // The next round keeps what this one left of the time, about a try a second.
+    tries = static_cast<unsigned int>(left / CommonScaledWait(apr_time_from_sec(1))) + 1;
+    wait = 1;
+  }
+}
+
 // Back to AT mode: the module leaves ITP mode by restarting, so the port is reopened and the
 // module identified again.
 KvoResult LeaveItpMode(KvoDeviceHandle handle, KvoDevicePlatformType type) {
@@ -162,21 +202,19 @@ KvoResult LeaveItpMode(KvoDeviceHandle handle, KvoDevicePlatformType type) {
   if (sent != kTlResultSuccess) TlLogErrorCode(kSender, sent);
   record->itp_mode = kDeviceItpModeOff;
   KvoLogInfo(kSender, "Open port for AT mode by using the same handle.");
-  TlResult reopened = TlDeviceReOpenByhandle(handle, kReopenByHandleAttempts);
-  if (reopened != kTlResultSuccess) {
-    TlLogErrorCode(kSender, reopened);
-    return kKvoResultDeviceErrorSettingItpMode;
-  }
-  KvoResult result = DeviceSetEchoOff(handle);
-  if (result != kKvoResultSuccess) {
-    KvoLogErrorCode(kSender, result);
-    return kKvoResultDeviceErrorSettingItpMode;
-  }
-  result = KvoDeviceForceCacheRefresh(handle);
-  if (result != kKvoResultSuccess) {
-    KvoLogErrorCode(kSender, result);
-    return kKvoResultDeviceErrorSettingItpMode;
-  }
+  const KvoResult result = ReopenSameModule(
+      handle, kReopenByHandleAttempts,
+      [=](unsigned int tries, unsigned int) { return TlDeviceReOpenByhandle(handle, tries); },
+      kReopenByHandleAttempts, 0,
+      [=] {
+        KvoResult identified = DeviceSetEchoOff(handle);
+        if (identified == kKvoResultSuccess) identified = KvoDeviceForceCacheRefresh(handle);
+        if (identified == kKvoResultSuccess) return identified;
+        KvoLogErrorCode(kSender, identified);
+        return kKvoResultDeviceErrorSettingItpMode;
+      },
+      kKvoResultDeviceErrorSettingItpMode, kKvoResultDeviceErrorSettingItpMode);
+  if (result != kKvoResultSuccess) return result;
   KvoLogInfo(kSender, "Successfully set requested ITP mode, %s, on device %u.",
              ItpModeName(kDeviceItpModeOff), handle);
   return kKvoResultSuccess;
@@ -414,15 +452,11 @@ KvoResult DeviceReopen(KvoDeviceHandle handle, unsigned int timeout,
                        unsigned int reopen_after_seconds) {
   KvoResult result = CheckInitializedAndRange(handle);
   if (result != kKvoResultSuccess) return result;
-  TlResult reopened = TlDeviceReopen(handle, timeout, reopen_after_seconds);
-  if (reopened != kTlResultSuccess) {
-    device_information[handle].type = kKvoDevicePlatformTypeInvalid;
-    TlLogErrorCode(kSender, reopened);
-    return reopened == kTlResultGeneralErrorOperationTimedOut
-               ? kKvoResultGeneralErrorOperationTimedOut
-               : kKvoResultGeneralErrorUnknown;
-  }
-  return DeviceIdentifyModule(handle);
+  return ReopenSameModule(
+      handle, reopen_after_seconds + timeout,
+      [=](unsigned int tries, unsigned int wait) { return TlDeviceReopen(handle, tries, wait); },
+      timeout, reopen_after_seconds, [=] { return DeviceIdentifyModule(handle); },
+      kKvoResultGeneralErrorOperationTimedOut, kKvoResultGeneralErrorUnknown);
 }
 
 KvoResult KvoDeviceReopen(KvoDeviceHandle handle, unsigned int timeout) {
