@@ -1,9 +1,10 @@
 // Every counted bound of the library, one row each: a run that exhausts the bound, and what it
-// counted (commands the module received, or log lines). The fixed waits are divided by 1000, so a
-// second of the library's becomes a millisecond.
+// counted (commands the module received, or log lines). The fixed waits are divided by 1000 (a
+// second of the library's becomes a millisecond), or by 50 for most of the update's rows.
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <map>
 #include <string>
@@ -17,16 +18,30 @@ namespace {
 using tarvik_sim::Profile;
 
 enum Scenario {
-  kNeverReady,           // open a module that never reports ready
-  kVersRefused,          // open a module in ITP mode that refuses "VERS"
-  kRadioNeverSettles,    // switch the radio off; the mode cannot be read back
-  kPinNeverConfirmed,    // a PIN the module takes without leaving the PIN-locked state
-  kResetGone,            // reset a module that never comes back
-  kItpLeaveGone,         // leave ITP mode on a module that never comes back
-  kInstallingForever,    // an update whose module never leaves state 3
-  kSelfRestartGone,      // an update whose module restarts by itself and never comes back
-  kLostWhileWaitingGone  // an update whose module goes away for good after its packages
+  kNeverReady,            // open a module that never reports ready
+  kVersRefused,           // open a module in ITP mode that refuses "VERS"
+  kRadioNeverSettles,     // switch the radio off; the mode cannot be read back
+  kPinNeverConfirmed,     // a PIN the module takes without leaving the PIN-locked state
+  kResetGone,             // reset a module that never comes back
+  kItpLeaveGone,          // leave ITP mode on a module that never comes back
+  kInstallingForever,     // an update whose module never leaves state 3
+  kSelfRestartGone,       // an update whose module restarts by itself and never comes back
+  kLostWhileWaitingGone,  // an update whose module goes away for good after its packages
+  kNoPackagesListed,      // an update whose module lists no package in state 2
+  kStatesForever,         // an update whose module keeps reporting that it installs
+  kScenarioCount
 };
+
+const char* const kScenarioNames[] = {
+    "NeverReady",        "VersRefused",     "RadioNeverSettles",
+    "PinNeverConfirmed", "ResetGone",       "ItpLeaveGone",
+    "InstallingForever", "SelfRestartGone", "LostWhileWaitingGone",
+    "NoPackagesListed",  "StatesForever"};
+
+// Lets ::testing::Range step through the scenarios.
+Scenario operator+(Scenario scenario, int step) {
+  return static_cast<Scenario>(static_cast<int>(scenario) + step);
+}
 
 struct Outcome {
   KvoResult result;
@@ -34,9 +49,9 @@ struct Outcome {
   std::vector<std::string> commands;
 };
 
-// The parameter picks the update's rows (true) or the others: two processes, so that the
-// update's rows see the first wait of a process.
-class BoundsTest : public kvo_test::UpdateTest, public ::testing::WithParamInterface<bool> {
+// One test per scenario: they run side by side, each in a process of its own, so that the update's
+// rows see the first wait of a process.
+class BoundsTest : public kvo_test::UpdateTest, public ::testing::WithParamInterface<Scenario> {
  protected:
   void SetUp() override {
     UpdateTest::SetUp();
@@ -60,6 +75,9 @@ class BoundsTest : public kvo_test::UpdateTest, public ::testing::WithParamInter
   KvoResult Play(Scenario scenario) {
     hooks_.clear();
     allow_restart_ = true;
+    // The update loop's deadline is a wait too: at 1/1000 it would fall inside the exchanges, which
+    // keep their time, so the update's rows run at 1/50, but for the deadline's own row.
+    CommonSetWaitDivisor(scenario >= kInstallingForever && scenario != kStatesForever ? 50 : 1000);
     Profile profile = tarvik_sim::DefaultProfile();
     tarvik_sim::Faults gone;
     gone.stay_away = true;
@@ -117,6 +135,35 @@ class BoundsTest : public kvo_test::UpdateTest, public ::testing::WithParamInter
           std::this_thread::sleep_for(std::chrono::milliseconds(100));
         };
         return PlaySilentUpdate();
+      case kNoPackagesListed: {
+        profile.Set("Config. Set Revision", "R5E/1");
+        profile.target_revision = "R5E/1";
+        profile.SetUpgradeState(2);
+        profile.wanted_packages.clear();
+        handle_ = StartAndOpen(profile);
+        return RunWithin(60000, [this] { return RunUpdateOnOpenHandle(); });
+      }
+      case kScenarioCount:
+        break;
+      case kStatesForever: {
+        // From the packages on, each report starts the loop's retries afresh: only the deadline
+        // ends the run.
+        std::atomic<bool> done{false};
+        std::thread reports;
+        hooks_[kKvoUpdateEventTypeReceivedUpdatePackages] = [this, &done, &reports] {
+          if (reports.joinable()) return;
+          reports = std::thread([this, &done] {
+            while (!done) {
+              module_.SendUnsolicited("\r\n*EEUSTATE:1,3\r\n");
+              std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+          });
+        };
+        const KvoResult result = RunWithin(60000, [this] { return PlaySilentUpdate(); });
+        done = true;
+        if (reports.joinable()) reports.join();
+        return result;
+      }
     }
     return kKvoResultGeneralErrorUnknown;
   }
@@ -174,11 +221,15 @@ const BoundRow kBoundRows[] = {
      "Will try to open", 30},
     {"wait before reopening after a loss", kLostWhileWaitingGone,
      kKvoResultDeviceErrorDeviceNotOpen, true, "Will wait 15 seconds", 1},
+    {"AT errors in a row", kNoPackagesListed, kKvoResultGeneralErrorAtError, true,
+     "Failed to get total size of update.", 5},
+    {"deadline of the update loop", kStatesForever, kKvoResultUpdateCouldNotBeVerified, true,
+     "has not finished within 30 minutes", 1},
 };
 
-TEST_P(BoundsTest, EveryRow) {
+TEST_P(BoundsTest, EveryRowOfTheScenario) {
   for (const BoundRow& row : kBoundRows) {
-    if ((row.scenario >= kInstallingForever) != GetParam()) continue;
+    if (row.scenario != GetParam()) continue;
     const Outcome& run = RunOnce(row.scenario);
     const long count = row.in_log ? static_cast<long>(tarvik_test::CountOf(run.log, row.text))
                                   : std::count(run.commands.begin(), run.commands.end(), row.text);
@@ -187,9 +238,9 @@ TEST_P(BoundsTest, EveryRow) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Parts, BoundsTest, ::testing::Values(false, true),
-                         [](const ::testing::TestParamInfo<bool>& info) {
-                           return std::string(info.param ? "Update" : "Device");
+INSTANTIATE_TEST_SUITE_P(Scenarios, BoundsTest, ::testing::Range(kNeverReady, kScenarioCount),
+                         [](const ::testing::TestParamInfo<Scenario>& info) {
+                           return std::string(kScenarioNames[info.param]);
                          });
 
 }  // namespace

@@ -5,9 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <functional>
+#include <future>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "kvo.h"
@@ -48,6 +51,21 @@ class UpdateTest : public LibraryTest {
   KvoResult RunUpdateOnOpenHandle(const std::string& container = tarvik_test::kCarriedContainer) {
     EXPECT_EQ(kKvoResultSuccess, KvoUpdateRegisterCallback(handle_, OnEvent, this));
     return KvoUpdateStart(handle_, container.c_str());
+  }
+
+  // Runs an update that must end by itself within `ms`; one that does not is ended by taking its
+  // module away for good, which fails whatever the test expected.
+  KvoResult RunWithin(int ms, const std::function<KvoResult()>& run) {
+    std::promise<void> ended;
+    std::thread watchdog([this, ms, done = ended.get_future()] {
+      if (done.wait_for(std::chrono::milliseconds(ms)) == std::future_status::ready) return;
+      ADD_FAILURE() << "the update did not end within " << ms << " ms";
+      module_.Unplug(false);
+    });
+    const KvoResult result = run();
+    ended.set_value();
+    watchdog.join();
+    return result;
   }
 
   // The event types in order, progress events left out.

@@ -4,10 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <thread>
 
+#include "kvo/src/update/update.h"
 #include "kvo/tests/update_fixture.h"
+#include "transport/src/at/at.h"
 
 namespace {
 
@@ -66,6 +69,30 @@ TEST_F(UpdateTest, StateLinesArrivingDuringAnActionAreNotLost) {
   profile.install_ms = 50;  // 3 and 5 follow each other while the engine still sends
   ASSERT_EQ(kKvoResultSuccess, RunUpdate(profile));
   EXPECT_EQ(kKvoUpdateEventTypeSuccess, events_.back().type);
+}
+
+// The engine's listener left in a slot (as a handle released by a failed reopen can leave it)
+// hears state lines while update runs come and go: it must only ever see a run whose mutex and
+// condition both exist.
+TEST_F(UpdateTest, ListenerCallsBetweenAndDuringRunsAreSafe) {
+  tarvik_sim::Profile profile = tarvik_sim::DefaultProfile();
+  profile.Set("Config. Set Revision", "R5E/1");  // each run ends at once: no update needed
+  handle_ = StartAndOpen(profile);
+  ASSERT_EQ(kTlResultSuccess, TlAtRegisterCallback(handle_, UpdateHandleCallbacks, "stale"));
+  std::atomic<bool> done{false};
+  std::thread reports([this, &done] {
+    while (!done) {
+      module_.SendUnsolicited("\r\n*EEUSTATE:1,1\r\n");
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+  });
+  for (int run = 0; run < 8; ++run) {
+    EXPECT_EQ(kKvoResultUpdateErrorNoUpdateNeeded, RunUpdateOnOpenHandle());
+    LetTheReceiveThreadNotice();  // lines heard between runs too
+  }
+  done = true;
+  reports.join();
+  EXPECT_EQ(kTlResultSuccess, TlAtUnregisterCallback(handle_, UpdateHandleCallbacks));
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <string.h>
 
 #include <initializer_list>
+#include <mutex>
 
 #include "common/src/common_functions.h"
 #include "common/src/wait_seam.h"
@@ -34,12 +35,32 @@ namespace {
 constexpr apr_interval_time_t kShortWait = 3 * APR_USEC_PER_SEC;
 constexpr apr_interval_time_t kLongWait = 60 * APR_USEC_PER_SEC;
 constexpr int kRetries = 5;
+// Failed AT exchanges in a row that the wait loop lets pass before it gives up: a module that
+// answers but cannot go on (no packages listed, too many asked for) would keep it going forever.
+constexpr int kAtErrorLimit = 5;
+// The loop gives up after this long whatever the module does; the longest path that still ends
+// well is about 20 minutes from here (the README's "How long an update can last").
+constexpr int kLoopDeadlineMinutes = 30;
 constexpr unsigned kUstateEventsTimeout = 5;
 constexpr unsigned kLostReopenTries = 30;
 constexpr unsigned kRestartSeconds = 15;
 
 KvoUpdateCallback* update_callback = nullptr;
 const void* update_client_data = nullptr;
+
+// The running update as the receive thread sees it: set once its mutex and condition exist, and
+// cleared before they go with the pool. The guard lives as long as the library, so a listener call
+// that found the record finishes with it before the record can go.
+std::mutex published_guard;
+update_state_synch* published = nullptr;
+
+void Publish(update_state_synch* record) {
+  std::lock_guard<std::mutex> guard(published_guard);
+  published = record;
+}
+
+// Set when a reopen inside the wait loop failed: the handle is released, so the loop ends.
+bool device_gone = false;
 
 // Kept between runs on purpose: a later run starts with the wait the last one
 // ended with.
@@ -88,16 +109,29 @@ void SetListenerRegistered(bool registered) {
   apr_thread_mutex_unlock(update_condition.mutex);
 }
 
+// The flag is set before the listener goes in, so that a port-failure notice arriving right after
+// leaves it cleared, as the listener is.
 TlResult RegisterListener(KvoDeviceHandle handle) {
+  SetListenerRegistered(true);
   const TlResult result = TlAtRegisterCallback(handle, UpdateHandleCallbacks, kSender);
-  if (result == kTlResultSuccess) SetListenerRegistered(true);
+  if (result != kTlResultSuccess) SetListenerRegistered(false);
   return result;
 }
 
-// After the engine reopened the port: a port-failure notice that came before
-// the reopen is settled by it, and the listener that the failure removed is
-// registered again.
-void AfterReopen(KvoDeviceHandle handle) {
+// Takes `state` as the loop's state, unless a state report arrived meanwhile: that one is newer.
+void PublishState(DeviceUpgradeState state) {
+  apr_thread_mutex_lock(update_condition.mutex);
+  if (update_condition.update_process_state == kUpdateProcessStateInit) {
+    update_condition.new_upgrade_state = state;
+  }
+  apr_thread_mutex_unlock(update_condition.mutex);
+}
+
+// After the engine reopened the port: a port-failure notice that came before the reopen is settled
+// by it, the listener that the failure removed is registered again, the module (which forgot the
+// setting with its restart) reports its states again, and the loop goes on from the state the
+// module is in now rather than the one it had before.
+KvoResult AfterReopen(KvoDeviceHandle handle) {
   apr_thread_mutex_lock(update_condition.mutex);
   if (update_condition.update_process_state == kUpdateProcessStateRestartDevice) {
     update_condition.update_process_state = kUpdateProcessStateInit;
@@ -109,6 +143,15 @@ void AfterReopen(KvoDeviceHandle handle) {
     const TlResult result = RegisterListener(handle);
     if (result != kTlResultSuccess) TlLogErrorCode(kSender, result);
   }
+  if (EnableUpgradeStateEvents(handle) != kKvoResultSuccess) return kKvoResultGeneralErrorAtError;
+  DeviceUpgradeState state = 0;
+  if (DeviceGetUpgradeState(handle, &state) != kKvoResultSuccess) {
+    return kKvoResultDeviceErrorFailedToGetInformation;
+  }
+  KvoLogInfo(kSender, "Upgrade state after the reopen: %d", state);
+  PublishState(state);
+  kUpdateWaitTimeout = kShortWait;
+  return kKvoResultSuccess;
 }
 
 // The module's state after a finish: the target has been reached or the retries
@@ -131,6 +174,17 @@ bool TargetReachedLogged(KvoDeviceHandle handle) {
   return true;
 }
 
+KvoResult DeviceGone() {
+  KvoLogError(kSender, "The device did not come back after its restart.");
+  return kKvoResultDeviceErrorDeviceNotOpen;
+}
+
+// The loop met too many AT errors in a row: the module may still have reached the target.
+KvoResult GiveUpAfterAtErrors(KvoDeviceHandle handle) {
+  if (TargetReachedLogged(handle)) return UpdateFinish(handle, true);
+  return kKvoResultGeneralErrorAtError;
+}
+
 }  // namespace
 
 void update_engine::SendEvent(KvoDeviceHandle handle, KvoUpdateEvent* event) {
@@ -151,14 +205,15 @@ KvoResult update_engine::ReopenDevice(KvoDeviceHandle handle, unsigned tries) {
   const KvoResult result = DeviceReopen(handle, tries, kRestartSeconds);
   if (result != kKvoResultSuccess) {
     KvoLogErrorCode(kSender, result);
+    device_gone = true;
     return result;
   }
-  AfterReopen(handle);
-  return result;
+  return AfterReopen(handle);
 }
 
 void UpdateHandleCallbacks(TlResult result, TlDeviceHandle, TlAtResult* at_result, const void*) {
-  if (update_condition.mutex == nullptr) {
+  std::lock_guard<std::mutex> guard(published_guard);
+  if (published == nullptr) {
     // Not inside an update run: nothing waits for these lines.
     if (at_result != nullptr) TlAtReleaseAtResult(at_result);
     return;
@@ -265,17 +320,22 @@ KVO_API KvoResult KvoUpdateStart(KvoDeviceHandle handle, const char* file_path) 
     DestroyPool();
     return kKvoResultGeneralErrorMemory;
   }
-  result = EnableUpgradeStateEvents(handle);
-  if (result != kKvoResultSuccess) {
+  Publish(&update_condition);
+  // Withdrawn before the pool goes with the mutex and the condition.
+  const auto end_run = [] {
+    Publish(nullptr);
     UpdateUnloadUpdateContainer();
     DestroyPool();
+  };
+  result = EnableUpgradeStateEvents(handle);
+  if (result != kKvoResultSuccess) {
+    end_run();
     return result;
   }
   const TlResult registered = RegisterListener(handle);
   if (registered != kTlResultSuccess) {
     TlLogErrorCode(kSender, registered);
-    UpdateUnloadUpdateContainer();
-    DestroyPool();
+    end_run();
     return kKvoResultGeneralErrorUnknown;
   }
 
@@ -308,8 +368,7 @@ KVO_API KvoResult KvoUpdateStart(KvoDeviceHandle handle, const char* file_path) 
     }
     SetListenerRegistered(false);
   }
-  UpdateUnloadUpdateContainer();
-  DestroyPool();
+  end_run();
   return result;
 }
 
@@ -338,8 +397,24 @@ KVO_API KvoResult KvoUpdateAllowBegin(KvoDeviceHandle handle, bool allow) {
       if (step != kKvoResultSuccess) return step;
 
       int retries = kRetries;
+      int at_errors = 0;
       DeviceUpgradeState state = 0;
+      device_gone = false;
+      const apr_time_t deadline =
+          apr_time_now() + CommonScaledWait(apr_time_from_sec(kLoopDeadlineMinutes * 60));
+      // An AT error sets the wait back to 3 s and takes no retry; too many in a row end the loop.
+      const auto at_error = [&]() {
+        kUpdateWaitTimeout = kShortWait;
+        if (++at_errors < kAtErrorLimit) return false;
+        KvoLogError(kSender, "Giving up after %d failed AT exchanges in a row.", at_errors);
+        return true;
+      };
       do {
+        if (apr_time_now() > deadline) {
+          KvoLogError(kSender, "The update has not finished within %d minutes. Giving up.",
+                      kLoopDeadlineMinutes);
+          return UpdateFinish(handle, false);
+        }
         apr_thread_mutex_lock(update_condition.mutex);
         bool timed_out = false;
         // A notice that came while the engine was busy is taken at once, not
@@ -363,6 +438,12 @@ KVO_API KvoResult KvoUpdateAllowBegin(KvoDeviceHandle handle, bool allow) {
           KvoLogInfo(kSender,
                      "Did not receive new update state before "
                      "timeout. Check current state");
+          // Whatever happens next is decided on the state the module is in now.
+          DeviceUpgradeState current = state;
+          if (DeviceGetUpgradeState(handle, &current) == kKvoResultSuccess) {
+            state = current;
+            PublishState(state);
+          }
           if (TargetReachedLogged(handle)) return UpdateFinish(handle, true);
           if (state == 3 || state == 11) {
             KvoLogInfo(kSender, "Device is still installing update packages");
@@ -375,9 +456,11 @@ KVO_API KvoResult KvoUpdateAllowBegin(KvoDeviceHandle handle, bool allow) {
             step = UpdateCheckAndPerformAction(handle, kUcTriggerModuleStatusChanged,
                                                kUcUserInteractionUnknown,
                                                kUcNetConfigurationAvailable, state);
+            if (device_gone) return DeviceGone();
             if (step == kKvoResultGeneralErrorAtError) {
-              kUpdateWaitTimeout = kShortWait;
+              if (at_error()) return GiveUpAfterAtErrors(handle);
             } else {
+              at_errors = 0;
               --retries;
             }
           }
@@ -386,14 +469,16 @@ KVO_API KvoResult KvoUpdateAllowBegin(KvoDeviceHandle handle, bool allow) {
           step = UpdateCheckAndPerformAction(handle, kUcTriggerModuleStatusChanged,
                                              kUcUserInteractionUnknown,
                                              kUcNetConfigurationAvailable, state);
+          if (device_gone) return DeviceGone();
           if (step == kKvoResultSuccess) {
+            at_errors = 0;
             if (IsOneOf(state, {1, 4, 5, 12, 13})) {
               KvoLogInfo(kSender, "Check if update is finished.");
               if (TargetReachedLogged(handle)) return UpdateFinish(handle, true);
             }
             retries = kRetries;
           } else if (step == kKvoResultGeneralErrorAtError) {
-            kUpdateWaitTimeout = kShortWait;
+            if (at_error()) return GiveUpAfterAtErrors(handle);
           } else {
             if (TargetReachedLogged(handle)) return UpdateFinish(handle, true);
             KvoLogErrorCode(kSender, step);
@@ -408,6 +493,7 @@ KVO_API KvoResult KvoUpdateAllowBegin(KvoDeviceHandle handle, bool allow) {
             KvoLogInfo(kSender, "The device was unexpectedly restarted.\n");
             UpdatePerformAction(handle, kUcTriggerModuleStatusChanged, kUcUserInteractionUnknown,
                                 kUcNetConfigurationAvailable, state, kUcActionActivationNotif);
+            if (device_gone) return DeviceGone();
           } else {
             KvoLogInfo(kSender, "The device was lost.\n");
             UpdatePerformAction(handle, kUcTriggerModuleStatusChanged, kUcUserInteractionUnknown,
@@ -417,14 +503,8 @@ KVO_API KvoResult KvoUpdateAllowBegin(KvoDeviceHandle handle, bool allow) {
               KvoLogErrorCode(kSender, reopened);
               return kKvoResultDeviceErrorDeviceNotOpen;
             }
-            AfterReopen(handle);
-            if (DeviceGetUpgradeState(handle, &state) != kKvoResultSuccess) {
-              return kKvoResultDeviceErrorFailedToGetInformation;
-            }
-            if (EnableUpgradeStateEvents(handle) != kKvoResultSuccess) {
-              return kKvoResultGeneralErrorAtError;
-            }
-            kUpdateWaitTimeout = kShortWait;
+            const KvoResult settled = AfterReopen(handle);
+            if (settled != kKvoResultSuccess) return settled;
           }
         }
       } while (retries > 0);
@@ -445,6 +525,6 @@ KVO_API KvoResult KvoUpdateAllowRestart(KvoDeviceHandle handle, bool allow) {
   }
   if (!allow) return kKvoResultDeviceErrorFailedToReset;
   const KvoResult result = KvoDeviceReset(handle);
-  if (result == kKvoResultSuccess && update_condition.mutex != nullptr) AfterReopen(handle);
-  return result;
+  if (result != kKvoResultSuccess || update_condition.mutex == nullptr) return result;
+  return AfterReopen(handle);
 }
