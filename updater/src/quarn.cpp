@@ -100,13 +100,7 @@ void QuarnWarnAboutTestSeams(void) {
   }
 }
 
-int QuarnMain(int argc, const char** argv) {
-  // -s anywhere silences the whole run, a failing start included; with -d stdout the reason of a
-  // failing start shows on the console.
-  quarn_quiet = QuarnSilentRequested(argc, argv);
-  const char* log = QuarnLogRequested(argc, argv);
-  if (log != nullptr && strcmp(log, "stdout") == 0) KvoSetLogTypesForScreen(kKvoLogTypeMaskAll);
-
+int QuarnStartLibrary(bool quiet) {
   if (apr_initialize() != APR_SUCCESS) {
     printf("Could not initialize APR\n\r");
     return 1;
@@ -124,7 +118,7 @@ int QuarnMain(int argc, const char** argv) {
   const KvoResult initialized = KvoInitialize();
   if (initialized != kKvoResultSuccess) {
     // The library's description line, as the verdict shows it: the log file is not open yet.
-    if (!quarn_quiet) {
+    if (!quiet) {
       KvoResultDescription description;
       memset(description, 0, sizeof(description));
       KvoGetResultDescription(initialized, &description);
@@ -142,6 +136,18 @@ int QuarnMain(int argc, const char** argv) {
     KvoLogError(kSender, "Could not create stdout handle.");
     return 1;
   }
+  return 0;
+}
+
+int QuarnMain(int argc, const char** argv) {
+  // -s anywhere silences the whole run, a failing start included; with -d stdout the reason of a
+  // failing start shows on the console.
+  quarn_quiet = QuarnSilentRequested(argc, argv);
+  const char* log = QuarnLogRequested(argc, argv);
+  if (log != nullptr && strcmp(log, "stdout") == 0) KvoSetLogTypesForScreen(kKvoLogTypeMaskAll);
+
+  const int not_started = QuarnStartLibrary(quarn_quiet);
+  if (not_started != 0) return not_started;
 
   quarn_args.argc = argc;
   quarn_args.argv = nullptr;

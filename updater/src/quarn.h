@@ -21,6 +21,9 @@ extern QuarnApplicationArguments quarn_args;
 // The body of main: returns the exit code on its early failure paths, otherwise ends the
 // process in Quit.
 int QuarnMain(int argc, const char** argv);
+// Starts APR and the library and opens the console: 0 when all went well, else the exit status
+// (the library's description line printed unless quiet).
+int QuarnStartLibrary(bool quiet);
 
 // Prints the verdict line for `result`, terminates the library, runs the post-run actions and
 // ends the process with `result` as its exit code. Never returns.

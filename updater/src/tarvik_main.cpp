@@ -27,8 +27,6 @@
 namespace {
 
 const char kSender[] = "Quarn";
-const unsigned int kApiMajor = 3;
-const unsigned int kApiMinor = 0;
 // The option string of the command interface.
 const char kOptions[] = "h?b:d:l:t:o:p:q";
 
@@ -163,35 +161,9 @@ void NothingToPutBack() {}
 
 int main(int argc, char** argv) {
   quarn_quiet = false;
-  if (apr_initialize() != APR_SUCCESS) {
-    printf("Could not initialize APR\n\r");
-    return 1;
-  }
-  KvoVersion version;
-  memset(&version, 0, sizeof(version));
-  KvoGetApiVersion(&version);
-  if (version.major != kApiMajor) {
-    printf("KVO API version mismatch, API is %d.%d but library is %u.%u.",
-           static_cast<int>(kApiMajor), static_cast<int>(kApiMinor), version.major, version.minor);
-    return 1;
-  }
-  const KvoResult initialized = KvoInitialize();
-  if (initialized != kKvoResultSuccess) {
-    KvoResultDescription description;
-    memset(description, 0, sizeof(description));
-    KvoGetResultDescription(initialized, &description);
-    printf("\n\r%s\n\r", description);
-    KvoLogErrorCode(kSender, initialized);
-    return QuarnExitStatus(initialized);
-  }
-  if (apr_pool_create_ex(&quarn_pool, nullptr, nullptr, nullptr) != APR_SUCCESS) {
-    KvoLogError(kSender, "Could not create APR pool");
-    return 1;
-  }
-  if (apr_file_open_stdout(&quarn_stdout, quarn_pool) != APR_SUCCESS) {
-    KvoLogError(kSender, "Could not create stdout handle.");
-    return 1;
-  }
+  // tarvik knows -q only once the command interface reads its options, after the start.
+  const int not_started = QuarnStartLibrary(false);
+  if (not_started != 0) return not_started;
 
   const char* const* arguments = argv;
   const CommandLine line = ReadCommandLine(argc, arguments);
