@@ -7,6 +7,7 @@
 #include <apr_time.h>
 #include <string.h>
 
+#include <atomic>
 #include <initializer_list>
 #include <mutex>
 
@@ -59,8 +60,9 @@ void Publish(update_state_synch* record) {
   published = record;
 }
 
-// Set when a reopen inside the wait loop failed: the handle is released, so the loop ends.
-bool device_gone = false;
+// Set when a reopen inside the wait loop, or the application's confirmed restart, failed: the
+// handle is released, so the loop ends. The application may confirm from another thread.
+std::atomic<bool> device_gone{false};
 
 // Kept between runs on purpose: a later run starts with the wait the last one
 // ended with.
@@ -525,6 +527,12 @@ KVO_API KvoResult KvoUpdateAllowRestart(KvoDeviceHandle handle, bool allow) {
   }
   if (!allow) return kKvoResultDeviceErrorFailedToReset;
   const KvoResult result = KvoDeviceReset(handle);
-  if (result != kKvoResultSuccess || update_condition.mutex == nullptr) return result;
+  if (update_condition.mutex == nullptr) return result;
+  if (result != kKvoResultSuccess) {
+    // A module that did not come back leaves a released handle: the running update ends now
+    // instead of asking for restarts it can no longer carry out.
+    if (DeviceCheckHandle(handle) != kKvoResultSuccess) device_gone = true;
+    return result;
+  }
   return AfterReopen(handle);
 }
