@@ -47,12 +47,8 @@ struct GuardRow {
 const GuardRow kGuardRows[] = {
     {"owner only", [](const std::string& d) { return Place(d, 0600); }, nullptr},
     {"readable by all", [](const std::string& d) { return Place(d, 0755); }, nullptr},
-    {"read only", [](const std::string& d) { return Place(d, 0444); }, nullptr},
     {"others may write", [](const std::string& d) { return Place(d, 0646); }, kWritable},
-    {"others may write only", [](const std::string& d) { return Place(d, 0602); }, kWritable},
     {"directory open to all", [](const std::string& d) { return Place(d, 0600, 0777); },
-     kOpenDirectory},
-    {"directory others may write", [](const std::string& d) { return Place(d, 0600, 0773); },
      kOpenDirectory},
     // As in /tmp: others may add files but may not rename or remove ours.
     {"sticky open directory", [](const std::string& d) { return Place(d, 0600, 01777); }, nullptr},

@@ -110,14 +110,14 @@ TEST_F(AssignmentTest, ModuleFactsDecideWhichAssignmentsItTakes) {
   }
 }
 
-// Brem modules take assignments over the secure frame protocol, the others over the transparent
-// channel.
-class SetAndVerifyTest : public AssignmentTest,
-                         public ::testing::WithParamInterface<kvo_test::NamedProfile> {};
+// Brem modules (true) take assignments over the secure frame protocol, Calt modules over the
+// transparent channel.
+class SetAndVerifyTest : public AssignmentTest, public ::testing::WithParamInterface<bool> {};
 
 TEST_P(SetAndVerifyTest, EachSetIsSeenByItsVerify) {
-  const KvoDeviceHandle handle = StartAndOpen(GetParam().make());
-  const bool secure_frame = GetParam().type == kKvoDevicePlatformTypeBrem;
+  const bool secure_frame = GetParam();
+  const KvoDeviceHandle handle =
+      StartAndOpen(secure_frame ? tarvik_sim::BremProfile() : tarvik_sim::CaltProfile());
 
   ASSERT_EQ(kKvoResultSuccess, KvoCustomSimlockSet(handle, 1001));
   EXPECT_EQ("2", module_.CurrentProfile().Get("Locked Network"));
@@ -150,10 +150,10 @@ TEST_P(SetAndVerifyTest, EachSetIsSeenByItsVerify) {
   EXPECT_EQ(0, raw[0] + raw[1]);
 }
 
-INSTANTIATE_TEST_SUITE_P(Channels, SetAndVerifyTest,
-                         ::testing::Values(kvo_test::kPlatformProfiles[0],
-                                           kvo_test::kPlatformProfiles[1]),
-                         kvo_test::ProfileName);
+INSTANTIATE_TEST_SUITE_P(Channels, SetAndVerifyTest, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                           return info.param ? "SecureFrame" : "TransparentChannel";
+                         });
 
 TEST_F(AssignmentTest, RefusalsBeforeAndAfterSending) {
   const KvoDeviceHandle handle = StartAndOpen(tarvik_sim::CaltProfile());
@@ -191,7 +191,8 @@ TEST_F(AssignmentTest, RefusedSecureFrameSend) {
   EXPECT_EQ(kKvoResultSuccess, KvoDeviceGetTemperature(handle, &temperature));
 }
 
-TEST_F(AssignmentTest, ItpModeOnlyThroughAnAssignmentThatApplies) {
+// The Brem LED needs ITP mode, which only an assignment that applies to the module switches on.
+TEST_F(AssignmentTest, BremLedGoesThroughAnItpAssignmentThatApplies) {
   Profile profile = tarvik_sim::BremProfile();
   profile.Set("Product Number", "ZRB 207 42/1");
   profile.eotp = "*EOTP: 190";
@@ -203,18 +204,12 @@ TEST_F(AssignmentTest, ItpModeOnlyThroughAnAssignmentThatApplies) {
   profile = module_.CurrentProfile();
   profile.eotp = "*EOTP: 177";
   module_.SetProfile(profile);
-  ASSERT_EQ(kKvoResultSuccess, DeviceSetItpMode(handle, kDeviceItpModeOn));
+  ASSERT_EQ(kKvoResultSuccess, KvoDeviceSetLedState(handle, kKvoDeviceLedStateOn));
+  EXPECT_TRUE(Received("AT*EESFUD=3"));
   EXPECT_TRUE(Received("AT*E2RESET"));
   EXPECT_TRUE(module_.CurrentProfile().itp_mode);
-}
-
-TEST_F(AssignmentTest, BremLedGoesThroughItpMode) {
-  const KvoDeviceHandle handle = StartAndOpen(tarvik_sim::BremProfile());
-  ASSERT_EQ(kKvoResultSuccess, KvoDeviceSetLedState(handle, kKvoDeviceLedStateOn));
-  EXPECT_TRUE(module_.CurrentProfile().led_on);
-  EXPECT_TRUE(module_.CurrentProfile().itp_mode);
   EXPECT_EQ(kDeviceItpModeOn, DeviceGetRecord(handle)->itp_mode);
-  EXPECT_TRUE(Received("AT*EESFUD=3"));
+  EXPECT_TRUE(module_.CurrentProfile().led_on);
   EXPECT_TRUE(Received("ledc=1,1"));
 }
 

@@ -10,7 +10,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <ostream>
 #include <string>
 #include <vector>
 
@@ -98,26 +97,6 @@ class LibraryTest : public ::testing::Test {
   tarvik_test::ModuleMap map_{directory_.File("map")};
   tarvik_sim::Module module_;
 };
-
-struct NamedProfile {
-  const char* name;
-  tarvik_sim::Profile (*make)();
-  KvoDevicePlatformType type;
-};
-
-inline const NamedProfile kPlatformProfiles[] = {
-    {"Brem", tarvik_sim::BremProfile, kKvoDevicePlatformTypeBrem},
-    {"Calt", tarvik_sim::CaltProfile, kKvoDevicePlatformTypeCalt},
-    {"Dovin", tarvik_sim::DovinProfile, kKvoDevicePlatformTypeDovin},
-};
-
-// Keeps test names readable in test listings.
-inline void PrintTo(const NamedProfile& profile, std::ostream* stream) {
-  *stream << profile.name;
-}
-inline std::string ProfileName(const ::testing::TestParamInfo<NamedProfile>& info) {
-  return info.param.name;
-}
 
 }  // namespace kvo_test
 

@@ -163,16 +163,13 @@ TEST_F(LibraryTest, ReopenNeverContinuesWithAnotherModule) {
   EXPECT_EQ(kKvoResultDeviceErrorInvalidHandle, KvoDeviceGetImei(handle, &imei)) << imei;
 }
 
-TEST_F(LibraryTest, ReopenAfterARestartAndAModuleThatNeverReturns) {
+TEST_F(LibraryTest, ReopenAfterARestart) {
   KvoDeviceHandle handle = StartAndOpen(tarvik_sim::BremProfile());
   module_.Restart();
   ASSERT_EQ(kKvoResultSuccess, KvoDeviceReopen(handle, 30));
   KvoDevicePlatformType type = kKvoDevicePlatformTypeInvalid;
   ASSERT_EQ(kKvoResultSuccess, KvoDeviceGetType(handle, &type));
   EXPECT_EQ(kKvoDevicePlatformTypeBrem, type);
-  module_.Unplug(false);
-  EXPECT_EQ(kKvoResultGeneralErrorOperationTimedOut, KvoDeviceReopen(handle, 2));
-  EXPECT_EQ(kKvoResultDeviceErrorInvalidHandle, KvoDeviceGetType(handle, &type));
 }
 
 TEST_F(LibraryTest, ReportIsReadAgainOnlyOnARefresh) {

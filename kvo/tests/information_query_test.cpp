@@ -95,34 +95,6 @@ TEST_F(LibraryTest, DomainWithoutSubDomainFillsTheProductDomainOnly) {
   EXPECT_EQ(7u, individualization.tpid);
 }
 
-TEST_F(LibraryTest, PinStateOfEverySimState) {
-  const struct {
-    SimState sim;
-    KvoResult result;
-    KvoDevicePinCodeState state;
-  } rows[] = {
-      {SimState::kReady, kKvoResultSuccess, kKvoDevicePinCodeStateUnlocked},
-      {SimState::kPinLocked, kKvoResultSuccess, kKvoDevicePinCodeStatePinLocked},
-      {SimState::kPukLocked, kKvoResultSuccess, kKvoDevicePinCodeStatePukLocked},
-      {SimState::kPhNetLocked, kKvoResultSuccess, kKvoDevicePinCodeStatePHNETLocked},
-      {SimState::kPhNetSubLocked, kKvoResultSuccess, kKvoDevicePinCodeStatePHNETSUBLocked},
-      {SimState::kPhSpLocked, kKvoResultSuccess, kKvoDevicePinCodeStatePHSPLocked},
-      {SimState::kPhCorpLocked, kKvoResultSuccess, kKvoDevicePinCodeStatePHCORPLocked},
-      {SimState::kPhSimLocked, kKvoResultSuccess, kKvoDevicePinCodeStatePHSIMLocked},
-      {SimState::kPhEslLocked, kKvoResultSuccess, kKvoDevicePinCodeStatePHESLLocked},
-      {SimState::kAbsent, kKvoResultGeneralErrorAtError, kKvoDevicePinCodeStateUnknown},
-  };
-  KvoDeviceHandle handle = StartAndOpen(tarvik_sim::CaltProfile());
-  for (const auto& row : rows) {
-    Profile live = module_.CurrentProfile();
-    live.sim = row.sim;
-    module_.SetProfile(live);
-    KvoDevicePinCodeState state = kKvoDevicePinCodeStateUnknown;
-    EXPECT_EQ(row.result, KvoDeviceGetPinCodeState(handle, &state)) << SimStateName(row.sim);
-    EXPECT_EQ(row.state, state) << SimStateName(row.sim);
-  }
-}
-
 TEST_F(LibraryTest, PinCodeUnlocksOnceAndWrongOrLongPinsAreReported) {
   Profile profile = tarvik_sim::CaltProfile();
   profile.sim = SimState::kPinLocked;
@@ -196,18 +168,6 @@ TEST_F(LibraryTest, LiveQueriesReadTheModule) {
   ASSERT_TRUE(module_.EchoOn());
   ASSERT_EQ(kKvoResultSuccess, KvoDeviceGetImsi(handle, &imsi));
   EXPECT_STREQ("240991234567890", imsi);
-}
-
-TEST_F(LibraryTest, SimQueriesWithoutSimFail) {
-  Profile profile = tarvik_sim::CaltProfile();
-  profile.sim = SimState::kAbsent;
-  KvoDeviceHandle handle = StartAndOpen(profile);
-  KvoIccid iccid;
-  KvoImsi imsi;
-  KvoDevicePinCodeState state;
-  EXPECT_EQ(kKvoResultGeneralErrorAtError, KvoDeviceGetIccid(handle, &iccid));
-  EXPECT_EQ(kKvoResultGeneralErrorAtError, KvoDeviceGetImsi(handle, &imsi));
-  EXPECT_EQ(kKvoResultGeneralErrorAtError, KvoDeviceSetPinCode(handle, "1234", &state));
 }
 
 TEST_F(LibraryTest, ModuleThatWentAwayInvalidatesTheHandle) {

@@ -13,7 +13,6 @@ namespace {
 using kvo_test::Sent;
 using kvo_test::UpdateTest;
 using tarvik_sim::Profile;
-using Events = std::vector<KvoUpdateEventType>;
 
 TEST(UpdateContainerPath, AbsoluteAndDotSlashPathsAreKeptOthersGoToTheCurrentDirectory) {
   const std::string long_name(600, 'x');
@@ -173,25 +172,6 @@ INSTANTIATE_TEST_SUITE_P(Rows, OutcomeTest, ::testing::ValuesIn(kOutcomeRows),
                            return std::string(info.param.name);
                          });
 
-TEST_F(UpdateTest, WholeUpdateWithTheCarriedContainer) {
-  ASSERT_EQ(kKvoResultSuccess, RunUpdate(tarvik_sim::DefaultProfile()));
-  const Events expected = {kKvoUpdateEventTypeBegin, kKvoUpdateEventTypeReceivedUpdatePackages,
-                           kKvoUpdateEventTypeInstalling, kKvoUpdateEventTypeRestartNotified,
-                           kKvoUpdateEventTypeSuccess};
-  EXPECT_EQ(expected, Steps());
-  const KvoUpdateEvent& begin = events_.front();
-  EXPECT_EQ(kKvoUpdateTypeNotified, begin.information.type);
-  EXPECT_STREQ("ZNT4028813/1 R3C01", begin.information.current_configuration);
-  EXPECT_STREQ("ZNT4028813/1 R5E/1", begin.information.target_configuration);
-  EXPECT_STRNE("", begin.information.model);
-  const std::vector<int> progress = Progress();
-  ASSERT_FALSE(progress.empty());
-  EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
-  EXPECT_EQ(100, progress.back());
-  EXPECT_EQ("R5E/1", module_.CurrentProfile().Get("Config. Set Revision"));
-  EXPECT_EQ(1, module_.UpgradeState());
-}
-
 TEST_F(UpdateTest, ConfirmedUpdateOfThreePackagesReportsTenThirtyAndHundred) {
   ASSERT_EQ(kKvoResultSuccess,
             RunUpdate(kvo_test::ConfirmContainerProfile(), tarvik_test::kConfirmContainer));
@@ -215,26 +195,6 @@ TEST_F(UpdateTest, ContainerMissingNotALibraryOrNoCallback) {
   ASSERT_EQ(kKvoResultSuccess, KvoUpdateRegisterCallback(handle_, nullptr, nullptr));
   EXPECT_EQ(kKvoResultSuccess, KvoUpdateStart(handle_, tarvik_test::kCarriedContainer));
   EXPECT_TRUE(events_.empty());
-}
-
-TEST_F(UpdateTest, ModuleUnpluggedInTheMiddleOfAPackageFailsAndTheNextRunResumes) {
-  tarvik_sim::Faults faults;
-  faults.tc_unplug_after_payload_bytes = 100000;  // inside the large firmware package
-  handle_ = StartAndOpen(tarvik_sim::DefaultProfile());
-  module_.SetFaults(faults);
-  EXPECT_EQ(kKvoResultDeviceErrorTransparentChannel, RunUpdateOnOpenHandle());
-  EXPECT_EQ(kKvoUpdateEventTypeProgress, events_.back().type);
-  // The module comes back where it stood; a new run picks the update up from there.
-  ASSERT_TRUE(module_.WaitPresent(5000));
-  module_.SetFaults(tarvik_sim::Faults());
-  EXPECT_EQ(2, module_.UpgradeState());
-  KvoDeviceClose(handle_);
-  ASSERT_EQ(kKvoResultSuccess, Open(&handle_));
-  events_.clear();
-  ASSERT_EQ(kKvoResultSuccess, RunUpdateOnOpenHandle());
-  EXPECT_EQ(kKvoUpdateEventTypeBeginResume, events_.front().type);
-  EXPECT_EQ(kKvoUpdateEventTypeSuccess, events_.back().type);
-  EXPECT_EQ("R5E/1", module_.CurrentProfile().Get("Config. Set Revision"));
 }
 
 // The one check of the carried container's path list; the container is not left loaded.

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "common/src/wait_seam.h"
 #include "kvo/tests/update_fixture.h"
 
@@ -31,7 +33,15 @@ TEST_F(UpdateFullTimingTest, WholeUpdateWithoutShortenedWaits) {
       kKvoUpdateEventTypeInstalling, kKvoUpdateEventTypeRestartNotified,
       kKvoUpdateEventTypeSuccess};
   EXPECT_EQ(expected, Steps());
-  EXPECT_EQ(100, Progress().back());
+  const KvoUpdateEvent& begin = events_.front();
+  EXPECT_EQ(kKvoUpdateTypeNotified, begin.information.type);
+  EXPECT_STREQ("ZNT4028813/1 R3C01", begin.information.current_configuration);
+  EXPECT_STREQ("ZNT4028813/1 R5E/1", begin.information.target_configuration);
+  EXPECT_STRNE("", begin.information.model);
+  const std::vector<int> progress = Progress();
+  ASSERT_FALSE(progress.empty());
+  EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
+  EXPECT_EQ(100, progress.back());
   EXPECT_EQ("R5E/1", module_.CurrentProfile().Get("Config. Set Revision"));
   EXPECT_EQ(1, module_.UpgradeState());
 }
