@@ -36,7 +36,6 @@ const Row kRows[] = {
   {"status 0 running|query-error 5",                                "status stop start"},
   {"status 0 running|query-error 5 from 2",                         "stop"},
   // a stop already pending: a tenth of the hint per pass, within 1 to 10 s
-  {"status 0 stop-pending hint 50000|status 12000 stopped",         "stop"},
   {"status 0 stop-pending hint 2000|status 12000 stopped",          "stop"},
   {"status 0 stop-pending hint 200000|status 12000 stopped",        "stop"},
   {"status 0 stop-pending hint 0|status 12000 stopped",             "stop"},
