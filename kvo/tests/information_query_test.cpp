@@ -123,6 +123,10 @@ TEST_F(LibraryTest, PinCodeUnlocksOnceAndWrongOrLongPinsAreReported) {
   ASSERT_EQ(kKvoResultSuccess, KvoDeviceSetPinCode(handle, "9999", &state));
   EXPECT_EQ(kKvoDevicePinCodeStateUnlocked, state);
   EXPECT_EQ(0, Sent(module_, "AT+CPIN=\"9999\""));
+  // Without a SIM its state cannot be read: an AT error.
+  profile.sim = SimState::kAbsent;
+  module_.SetProfile(profile);
+  EXPECT_EQ(kKvoResultGeneralErrorAtError, KvoDeviceSetPinCode(handle, "1234", &state));
 }
 
 TEST_F(LibraryTest, LiveQueriesReadTheModule) {

@@ -283,7 +283,6 @@ const struct {
     {kNoSim, "iccid"},
     {kNoSim, "imsi"},
     {kNoSim, "imsi -c 2"},
-    {kNoSim, "iccid", "1234"},
     {kPinLocked, "imsi"},
     {kPinLocked, "iccid", "9999"},
     {kPinLocked, "iccid", "1234"},
