@@ -205,9 +205,15 @@ TEST_F(LibraryTest, ReportIsReadAgainOnlyOnARefresh) {
   EXPECT_EQ(2u, state);
 
   tarvik_sim::Faults faults;
-  faults.error_commands = {"AT*EEUSTATE?"};
+  faults.error_commands = {"AT*EEUSTATE?", "AT*EEVINFO=99"};
   module_.SetFaults(faults);
   EXPECT_EQ(kKvoResultGeneralErrorAtError, DeviceGetUpgradeState(handle, &state));
+  // A refused refresh keeps the report it had, and the handle its module.
+  EXPECT_EQ(kKvoResultGeneralErrorAtError, KvoDeviceForceCacheRefresh(handle));
+  module_.SetFaults(tarvik_sim::Faults());
+  KvoDevicePlatformType type;
+  EXPECT_EQ(kKvoResultSuccess, KvoDeviceGetType(handle, &type));
+  EXPECT_EQ(kKvoResultSuccess, KvoDeviceForceCacheRefresh(handle));
 }
 
 struct ItpLeaveRow {

@@ -95,10 +95,11 @@ KvoResult IdentifyInAtMode(KvoDeviceHandle handle) {
   KvoResult result = DeviceWaitForReady(handle);
   if (result != kKvoResultSuccess) return result;
 
-  record->type = kKvoDevicePlatformTypeInvalid;
   DeviceAtExchange exchange;
   result = DeviceSendEevinfo(kSender, handle, 99, &exchange);
+  // A refused query changes nothing: the handle keeps the module it knew, and stays usable.
   if (result != kKvoResultSuccess) return result;
+  record->type = kKvoDevicePlatformTypeInvalid;
   // The previous report goes: the table first, since clearing it still reads its keys, which live
   // in the pool.
   apr_hash_clear(record->value_map);
