@@ -24,7 +24,7 @@ scripts/setup.sh "$build_dir" -DCMAKE_BUILD_TYPE=Debug \
 ctest --test-dir "$build_dir" -j"$(nproc)" --output-on-failure || true
 
 gcovr --root . --object-directory "$build_dir" \
-  --exclude '.*/tests/.*' --exclude '.*/testing/.*' --exclude '.*/fuzz/.*' \
+  --exclude '(.*/)?tests/.*' --exclude '(.*/)?testing/.*' --exclude '.*/fuzz/.*' \
   --exclude '.*/bench/.*' --exclude 'simulator/.*' --exclude '.*_test\.cpp' \
   --exclude "$build_dir/.*" \
   --gcov-ignore-parse-errors --print-summary -o "$build_dir/coverage.txt"
