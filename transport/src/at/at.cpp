@@ -404,6 +404,10 @@ TlResult AtClearCallbacksForHandle(TlDeviceHandle handle) {
   return kTlResultSuccess;
 }
 
+void AtForgetEcho(TlDeviceHandle handle) {
+  if (handle < kTlDeviceMaxDevices) device_tracker[handle].is_initialized.store(false);
+}
+
 TlResult AtInitialize(void) {
   if (memory_pool == nullptr &&
       apr_pool_create_ex(&memory_pool, nullptr, nullptr, nullptr) != APR_SUCCESS) {

@@ -55,6 +55,9 @@ TlResult TlAtUnregisterCallback(TlDeviceHandle handle, TlAtCallback* callback);
 // Drops all listeners of a handle, after a delivery in progress has ended; its callers hold the
 // device manager's internal lock.
 TlResult AtClearCallbacksForHandle(TlDeviceHandle handle);
+// Forgets that echo is off on a handle, so that its next command switches it off again: a
+// released handle goes to the next open, perhaps of another module that still echoes.
+void AtForgetEcho(TlDeviceHandle handle);
 
 // Start and stop, called by TlInitialize and TlTerminate.
 TlResult AtInitialize(void);

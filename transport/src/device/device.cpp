@@ -129,6 +129,7 @@ TlResult DeviceReleaseHandle(TlDeviceHandle handle) {
   // The handle number goes to the next open, whoever makes it: no listener of this user may be
   // called for that one (a failed reopen, a dead receive thread, a close all end here).
   if (row.owner.load() != kTlDeviceOwnerInvalid) AtClearCallbacksForHandle(handle);
+  AtForgetEcho(handle);
   SetRowFree(row);
   row.generation.fetch_add(1);
   if (row.thread != nullptr) {

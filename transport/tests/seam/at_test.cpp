@@ -65,12 +65,17 @@ class AtTest : public tl_test::TransportTest {
   Pieces answer_ = {"\r\nOK\r\n"};
 };
 
-TEST_F(AtTest, EchoGoesOffOnTheFirstCommandAndAgainAfterThePortFailed) {
+TEST_F(AtTest, EchoGoesOffOnTheFirstCommandAndAgainAfterThePortFailedOrTheHandleWasReleased) {
   ASSERT_EQ(kTlResultSuccess, Send("AT+CGMI", {"\r\nOK\r\n"}));
   ASSERT_EQ(kTlResultSuccess, TlAtSendNoResponse(0, "KILL"));
   EXPECT_EQ("ATE0\r\nAT+CGMI\r\nKILL\r\n", fake_device::Sent());
   ASSERT_EQ(kTlResultSuccess, TlAtRegisterCallback(0, Listen, nullptr));
   fake_device::ReceiveCallback()(0, kTlResultGeneralErrorDeviceNotOpen, nullptr, 0);
+  fake_device::Load(nullptr, 0, 0);
+  ASSERT_EQ(kTlResultSuccess, Send("AT", {"\r\nOK\r\n"}));
+  EXPECT_EQ("ATE0\r\nAT\r\n", fake_device::Sent());
+  // A released handle goes to the next open, perhaps of another module.
+  AtForgetEcho(0);
   fake_device::Load(nullptr, 0, 0);
   ASSERT_EQ(kTlResultSuccess, Send("AT", {"\r\nOK\r\n"}));
   EXPECT_EQ("ATE0\r\nAT\r\n", fake_device::Sent());
