@@ -297,4 +297,82 @@ TEST_F(RadioTest, ItpGpsOfTheQ12Family) {
   EXPECT_EQ((std::vector<std::string>{"grsd=0", "grsd=1,5000"}), Sent());
 }
 
+KvoResult ScanOnce(KvoDeviceHandle handle, KvoRadioRssiScanParameters scan) {
+  ScanList got;
+  return KvoRadioRssiScan(handle, &scan, false, &got.list, &got.size);
+}
+KvoResult BandsOnce(KvoDeviceHandle handle) {
+  KvoRadioBand* list = nullptr;
+  size_t size = 0;
+  const KvoResult result = KvoRadioGetSupportedBands(handle, &list, &size);
+  if (list != nullptr) KvoRadioReleaseSupportedBands(list);
+  return result;
+}
+KvoResult TransmitOnce(KvoDeviceHandle handle) {
+  const KvoRadioTxEnableParameters tx = {kKvoRadioBandWcdmaI, kKvoRadioGsmTxModeStatic, 9612,
+                                         kKvoRadioModulationWCDMA, 10};
+  const KvoResult enabled = KvoRadioTxEnable(handle, &tx);
+  const KvoResult disabled = KvoRadioTxDisable(handle);
+  return enabled != kOk ? enabled : disabled;
+}
+
+// Every command line a call sends is answered "ERROR" in turn: the call must not report success
+// unless it may do without that command (the radio's restore after a scan; the status query and
+// switch-off of a transmitter that finds the radio off), and the handle must serve the call again
+// once the module answers normally: no lock, scan mode or radio state left behind.
+TEST_F(RadioTest, EachRefusedCommandFailsTheCallAndLeavesTheHandleUsable) {
+  const struct {
+    bool itp;  // a Brem module in ITP mode, else a Dovin module in AT mode
+    KvoResult (*call)(KvoDeviceHandle);
+    std::vector<std::string> may_fail;
+  } rows[] = {
+      {false, BandsOnce, {}},
+      {false,
+       [](KvoDeviceHandle h) {
+         return ScanOnce(h, Scan(kKvoRadioBandWcdmaI, 10562, 10572, kBoth, 5, 3));
+       },
+       {"AT+CFUN=1"}},
+      {false, TransmitOnce, {"AT+CFUN?", "AT+CFUN=4"}},
+      {true, BandsOnce, {}},
+      {true,
+       [](KvoDeviceHandle h) {
+         return ScanOnce(h, Scan(kKvoRadioBandGsm900, 975, 976, kMain, 1, 2, 2));
+       },
+       {}},
+      {true, TransmitOnce, {}},
+  };
+  int number = 0;
+  for (const auto& row : rows) {
+    tarvik_sim::Module* module =
+        map_.Add(row.itp ? InItpMode(tarvik_sim::BremProfile()) : tarvik_sim::DovinProfile(),
+                 "row" + std::to_string(++number) + "-mdm");
+    ASSERT_NE(nullptr, module);
+    const auto parameters =
+        tarvik_test::OpenParameters<KvoDeviceOpenParameters>(module->AtPortPath());
+    KvoDeviceHandle handle = 99;
+    ASSERT_EQ(kOk, KvoDeviceOpen(&parameters, &handle));
+    module->ClearTranscript();
+    ASSERT_EQ(kOk, row.call(handle)) << "row " << number;
+    std::vector<std::string> commands = module->Commands();
+    std::sort(commands.begin(), commands.end());
+    commands.erase(std::unique(commands.begin(), commands.end()), commands.end());
+    for (const std::string& command : commands) {
+      tarvik_sim::Faults faults;
+      faults.error_commands = {command};
+      module->SetFaults(faults);
+      module->ClearTranscript();
+      const KvoResult refused = row.call(handle);
+      const std::vector<std::string> sent = module->Commands();
+      module->SetFaults(tarvik_sim::Faults());
+      // A command the call no longer needs (the radio is already in the mode it sets) is not sent.
+      if (std::count(sent.begin(), sent.end(), command) != 0 &&
+          std::count(row.may_fail.begin(), row.may_fail.end(), command) == 0) {
+        EXPECT_NE(kOk, refused) << "row " << number << ": " << command << " refused";
+      }
+      EXPECT_EQ(kOk, row.call(handle)) << "row " << number << ": again after " << command;
+    }
+    KvoDeviceClose(handle);
+  }
+}
+
 }  // namespace
