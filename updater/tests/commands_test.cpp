@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -100,6 +101,49 @@ std::vector<std::string> Words(const std::string& row,
   return words;
 }
 
+// A case as its record names it: "<kind>: <words>", then in this order " (quiet)", " (PIN x)",
+// " (no device)" (a handle with no open device behind it) and " (platform n)" (the opened
+// module's platform otherwise).
+struct Case {
+  Kind kind = kEmpty;
+  std::string words, pin;
+  bool quiet = false, no_device = false;
+  int platform = -1;
+};
+
+std::string NameOf(const Case& c) {
+  return std::string(kKindNames[c.kind]) + ": " + c.words + (c.quiet ? " (quiet)" : "") +
+         (c.pin.empty() ? "" : " (PIN " + c.pin + ")") + (c.no_device ? " (no device)" : "") +
+         (c.platform >= 0 ? " (platform " + std::to_string(c.platform) + ")" : "");
+}
+
+::testing::AssertionResult Parse(const std::string& name, Case* c) {
+  const size_t colon = name.find(": ");
+  const auto kind = std::find(std::begin(kKindNames), std::end(kKindNames), name.substr(0, colon));
+  if (colon == std::string::npos || kind == std::end(kKindNames)) {
+    return ::testing::AssertionFailure() << "record \"" << name << "\": unknown kind";
+  }
+  c->kind = static_cast<Kind>(kind - std::begin(kKindNames));
+  c->words = name.substr(colon + 2);
+  // The suffixes from the last; whatever does not name itself again exactly is malformed.
+  auto take = [&](const std::string& open) -> std::optional<std::string> {
+    const size_t at = c->words.rfind(" (" + open);
+    if (at == std::string::npos || c->words.back() != ')') return std::nullopt;
+    std::string value = c->words.substr(at + 2 + open.size());
+    c->words.erase(at);
+    return value.substr(0, value.size() - 1);
+  };
+  if (auto platform = take("platform ")) c->platform = atoi(platform->c_str());
+  c->no_device = take("no device").has_value();
+  c->pin = take("PIN ").value_or("");
+  c->quiet = take("quiet").has_value();
+  if (NameOf(*c) != name) {
+    return ::testing::AssertionFailure()
+           << "record \"" << name << "\": malformed, read as \"" << NameOf(*c) << "\"";
+  }
+  return ::testing::AssertionSuccess();
+}
+
 class CommandsTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() { setenv("TARVIK_WAIT_DIVISOR", "50", 1); }
@@ -164,55 +208,17 @@ class CommandsTest : public ::testing::Test {
   std::vector<std::pair<std::string, std::string>> names_ = {{files_.path(), "<files>"}};
 };
 
-// LOG, REPORT and PORT stand for a log file, a report file (two runs append to it) and the
-// module's AT port.
-const struct {
-  Kind map;
-  const char* words;
-} kLines[] = {
-    // help, and a missing or unknown command word: the device is not touched
-    {kCalt, "-h devinfo"},
-    {kCalt, "-? devinfo"},
-    {kCalt, ""},
-    {kCalt, "-b 9600"},
-    {kCalt, "nosuch"},
-    {kCalt, "DEVINFO"},
-    {kCalt, "-q nosuch"},
-    {kCalt, "-q"},
-    // an unknown option or a missing value ends the options; the word at the counted place follows
-    {kCalt, "-x devinfo"},
-    {kCalt, "-t"},
-    // a value attached to its option counts as two words
-    {kCalt, "-b115200 devinfo"},
-    {kCalt, "-b115200 devinfo imei"},
-    {kCalt, "-b115200 devinfo nosuch"},
-    {kCalt, "-b 9600 gethplmn"},
-    {kCalt, "-q conf -c 1"},
-    // a port value holding COM (case-sensitive) takes the device namespace prefix
-    {kCalt, "-t COM3 imei"},
-    {kCalt, "-t /dev/ttyCOM7 imei"},
-    {kCalt, "-t /dev/com7 imei"},
-    {kCalt, "-t PORT imei"},
-    {kEmpty, "-d LOG imei"},
-    {kDeadPort, "-d LOG imei"},
-    {kSearch, "-d LOG imei"},
-    {kCalt, "-d LOG -l 0 devinfo"},
-    // the PIN is entered anew by each command, cut to four characters
-    {kPinLocked, "-p 9999 iccid"},
-    {kPinLocked, "-p 123456 imsi"},
-    {kCalt, "-o REPORT devinfo"},
-    {kCalt, "-o REPORT conf -c 999"},
-    {kNoSim, "-o REPORT iccid"},
-    {kCalt, "-o REPORT sendatcmd -t 5 ATI"},
-    {kCalt, "-o REPORT imei -o /nonexistent/imei.txt"},
-    {kCalt, "-o /nonexistent/report.txt imei"},
-};
-
+// Cases: the records of golden/command_lines.txt, "<map>: <words>". LOG, REPORT and PORT stand
+// for a log file, a report file (two runs append to it) and the module's AT port.
 TEST_F(CommandsTest, ArgumentVectorsGiveTheirGoldenOutcome) {
   std::string all;
   int number = 0;
-  for (const auto& line : kLines) {
-    tarvik_sim::Module* module = Map(line.map);
+  for (const std::string& name : updater_test::GoldenNames("command_lines.txt")) {
+    Case line;
+    ASSERT_TRUE(Parse(name, &line));
+    ASSERT_TRUE(line.pin.empty() && !line.quiet && !line.no_device && line.platform < 0)
+        << "\"" << name << "\": a command line takes no suffix";
+    tarvik_sim::Module* module = Map(line.kind);
     const std::string log = files_.File("log" + std::to_string(++number));
     const std::string report = files_.File("report" + std::to_string(number));
     std::vector<std::string> words = {"prog"};
@@ -224,11 +230,10 @@ TEST_F(CommandsTest, ArgumentVectorsGiveTheirGoldenOutcome) {
     }
     std::vector<const char*> argv;
     for (const std::string& word : words) argv.push_back(word.c_str());
-    setenv("TARVIK_DEVICE_MAP", maps_[line.map]->dir().c_str(), 1);
+    setenv("TARVIK_DEVICE_MAP", maps_[line.kind]->dir().c_str(), 1);
     int returned = -1;
     std::string console;
-    for (int run = 0; run < (std::string(line.words).find("REPORT") != std::string::npos ? 2 : 1);
-         ++run) {
+    for (int run = 0; run < (line.words.find("REPORT") != std::string::npos ? 2 : 1); ++run) {
       if (module != nullptr) module->ClearTranscript();
       memset(&device_open_parameters, 0, sizeof device_open_parameters);
       handle = 1000;  // no handle the library hands out
@@ -243,8 +248,7 @@ TEST_F(CommandsTest, ArgumentVectorsGiveTheirGoldenOutcome) {
                  std::to_string(device_open_parameters.baud) + "\n";
     }
     outcome += "console:\n" + console + Left(module, {{"log", log}, {"report", report}});
-    all += updater_test::Record(std::string(kKindNames[line.map]) + ": " + line.words,
-                                updater_test::Masked(outcome, names_));
+    all += updater_test::Record(name, updater_test::Masked(outcome, names_));
     KvoSetLogFile("");
     KvoSetLogTypesForFile(kKvoLogTypeMaskDefaultFile);
     KvoSetLogTypesForScreen(kKvoLogTypeMaskDefaultScreen);
@@ -252,83 +256,9 @@ TEST_F(CommandsTest, ArgumentVectorsGiveTheirGoldenOutcome) {
   EXPECT_TRUE(tarvik_test::MatchesGolden(updater_test::GoldenPath("command_lines.txt"), all));
 }
 
-// FILE is a file longer than an IMEI, NEWFILE one that does not exist yet, BADFILE one that cannot
-// be created, CONFIRM the test update container, LONG a compare text of 100 characters.
-const struct {
-  Kind module;
-  const char* words;
-  const char* pin = "";
-  bool quiet = false;
-  int platform = -1;       // the opened module's platform when -1
-  bool no_device = false;  // a handle with no open device behind it
-} kCalls[] = {
-    {kBrem, "devinfo"},
-    {kCalt, "devinfo"},
-    {kDovin, "devinfo"},
-    {kCalt, "devinfo", "", false, kKvoDevicePlatformTypeInvalid},
-    {kBrem, "devinfo", "", false, -1, true},
-    {kCalt, "devinfo", "", false, -1, true},
-    {kCalt, "devinfo", "", true},
-    {kCalt, "imei"},
-    {kCalt, "imei", "", true},
-    {kCalt, "imei -o NEWFILE -o FILE"},
-    {kCalt, "imei -o NEWFILE"},
-    {kCalt, "imei -o BADFILE"},
-    {kCalt, "imsi"},
-    {kCalt, "imsi -c 24008"},
-    {kCalt, "imsi -c 240081234567890"},
-    {kCalt, "imsi -c 240081234567891"},
-    {kCalt, "imsi -c 2400812345678901"},
-    {kCalt, "iccid"},
-    {kNoSim, "iccid"},
-    {kNoSim, "imsi"},
-    {kNoSim, "imsi -c 2"},
-    {kPinLocked, "imsi"},
-    {kPinLocked, "iccid", "9999"},
-    {kPinLocked, "iccid", "1234"},
-    {kCalt, "gethplmn"},
-    {kCalt, "sendatcmd"},
-    {kCalt, "sendatcmd -t 5 AT+CGMR"},
-    {kCalt, "sendatcmd AT+CGMR AT+CGMI"},
-    {kCalt, "sendatcmd ATI"},
-    {kCalt, "sendatcmd ATI", "", true},
-    {kAtErrors, "sendatcmd AT+CGMR"},
-    {kCalt, "conf"},
-    {kCalt, "conf -c 24008"},
-    {kCalt, "conf -c 24007"},
-    {kCalt, "conf -t ZRB_207"},
-    {kCalt, "conf -t ZRB_207_43/1"},
-    {kCalt, "conf -t ZRB_207_43/12"},
-    {kCalt, "conf -c 24008 -t ZRB -c 1 -t X"},
-    {kCalt, "conf -k -c 999 -t XYZ"},
-    {kCalt, "conf -c 24007", "", true},
-    {kCalt, "conf -c LONG -t LONG"},
-    {kPinLocked, "conf"},
-    {kPinLocked, "conf -c 24099"},
-    // help: the handlers with value options read on to it, the others look at the first option;
-    // "-?" once for each way of reading it
-    {kCalt, "devinfo -h"},
-    {kCalt, "devinfo -?"},
-    {kCalt, "devinfo -x -h"},
-    {kCalt, "iccid -h"},
-    {kCalt, "gethplmn -h"},
-    {kCalt, "imei -h"},
-    {kCalt, "imei -o NEWFILE -?"},
-    {kCalt, "imsi -c 1 -h"},
-    {kCalt, "sendatcmd -t 5 -h"},
-    {kCalt, "conf -k -h"},
-    {kCalt, "conf -?"},
-    {kCalt, "fwupdate -h"},
-    {kCalt, "fwupdate-path -h"},
-    {kCalt, "fwupdate-path -?"},
-    {kCalt, "fwupdate-path -x -h"},
-    // the update words take exactly one container
-    {kCalt, "fwupdate a b"},
-    {kCalt, "fwupdate-path"},
-    {kCalt, "fwupdate-path CONFIRM"},
-    {kCalt, "fwupdate-path CONFIRM", "", true},
-};
-
+// Cases: the records of golden/handlers.txt before the lock texts. FILE is a file longer than an
+// IMEI, NEWFILE one that does not exist yet, BADFILE one that cannot be created, CONFIRM the test
+// update container, LONG a compare text of 100 characters.
 TEST_F(CommandsTest, HandlersGiveTheirGoldenOutcome) {
   const std::string log = files_.File("handlers.log");
   KvoSetLogFile(log.c_str());
@@ -337,15 +267,18 @@ TEST_F(CommandsTest, HandlersGiveTheirGoldenOutcome) {
   std::map<int, KvoDevicePlatformType> platforms;
   std::string all;
   int number = 0;
-  for (const auto& call : kCalls) {
-    tarvik_sim::Module* module = Map(call.module);
-    if (handles.count(call.module) == 0) {
+  for (const std::string& name : updater_test::GoldenNames("handlers.txt")) {
+    if (name.rfind("lock text, ", 0) == 0) continue;  // made below
+    Case call;
+    ASSERT_TRUE(Parse(name, &call));
+    tarvik_sim::Module* module = Map(call.kind);
+    if (handles.count(call.kind) == 0) {
       KvoDeviceOpenParameters parameters =
           tarvik_test::OpenParameters<KvoDeviceOpenParameters>(module->AtPortPath());
-      ASSERT_EQ(kKvoResultSuccess, KvoDeviceOpen(&parameters, &handles[call.module]));
-      ASSERT_EQ(kKvoResultSuccess, KvoDeviceGetType(handles[call.module], &platforms[call.module]));
+      ASSERT_EQ(kKvoResultSuccess, KvoDeviceOpen(&parameters, &handles[call.kind]));
+      ASSERT_EQ(kKvoResultSuccess, KvoDeviceGetType(handles[call.kind], &platforms[call.kind]));
     }
-    module->SetProfile(ProfileOf(call.module));
+    module->SetProfile(ProfileOf(call.kind));
     module->ClearTranscript();
     const std::string file = files_.File("file" + std::to_string(++number));
     const std::string new_file = files_.File("new" + std::to_string(number));
@@ -362,10 +295,10 @@ TEST_F(CommandsTest, HandlersGiveTheirGoldenOutcome) {
     while (functions[row].command_name != nullptr && words[0] != functions[row].command_name) ++row;
     ASSERT_NE(nullptr, functions[row].fptr) << words[0];
 
-    handle = call.no_device ? 7 : handles[call.module];
+    handle = call.no_device ? 7 : handles[call.kind];
     platform_type = call.platform >= 0 ? static_cast<KvoDevicePlatformType>(call.platform)
-                                       : platforms[call.module];
-    strcpy(pin_code, call.pin);
+                                       : platforms[call.kind];
+    strcpy(pin_code, call.pin.c_str());
     strcpy(model, "Unknown");
     result = kKvoResultSuccess;
     const size_t logged = ReadFile(log).size();
@@ -380,14 +313,10 @@ TEST_F(CommandsTest, HandlersGiveTheirGoldenOutcome) {
       if (std::find(words.begin(), words.end(), path) != words.end()) files.push_back({name, path});
     }
     all += updater_test::Record(
-        std::string(kKindNames[call.module]) + ": " + call.words + (call.quiet ? " (quiet)" : "") +
-            (call.pin[0] != '\0' ? std::string(" (PIN ") + call.pin + ")" : "") +
-            (call.no_device ? " (no device)" : "") +
-            (call.platform >= 0 ? " (platform " + std::to_string(call.platform) + ")" : ""),
-        updater_test::Masked("returns " + std::to_string(returned) + ", last library result " +
-                                 std::to_string(result) + "\nconsole:\n" + console +
-                                 Left(module, files),
-                             names_));
+        name, updater_test::Masked("returns " + std::to_string(returned) +
+                                       ", last library result " + std::to_string(result) +
+                                       "\nconsole:\n" + console + Left(module, files),
+                                   names_));
   }
   // The SIM lock text of every PIN state, and one cut to a small buffer.
   handle = handles[kCalt];

@@ -41,6 +41,16 @@ std::string Record(const std::string& name, const std::string& text) {
   return "@@ " + name + "\n" + text + "\n";
 }
 
+std::vector<std::string> GoldenNames(const std::string& name) {
+  std::vector<std::string> names;
+  for (const std::string& line :
+       tarvik_test::SplitLines(tarvik_test::ReadFile(GoldenPath(name)), "\n")) {
+    if (line.rfind("@@ ", 0) == 0) names.push_back(line.substr(3));
+  }
+  EXPECT_FALSE(names.empty()) << "no \"@@ \" records in " << GoldenPath(name);
+  return names;
+}
+
 std::string Masked(std::string text,
                    const std::vector<std::pair<std::string, std::string>>& names) {
   for (const auto& [name, token] : names) {

@@ -37,6 +37,9 @@ class ConsoleCapture {
 std::string GoldenPath(const std::string& name);
 // One named text of a golden file that holds several: "@@ <name>\n", the text, "\n".
 std::string Record(const std::string& name, const std::string& text);
+// The names of the records of golden file `name`, in order: a checker whose record names carry
+// every field of a case reads its cases from them, so that a case is added as a record.
+std::vector<std::string> GoldenNames(const std::string& name);
 
 // `text` with each of `names` (temporary directories) replaced by its token, log times by <time>
 // and pseudo-terminal numbers by N, so that it can be compared with a golden file.
