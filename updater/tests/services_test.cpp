@@ -19,57 +19,23 @@
 
 namespace {
 
-struct Row {
-  const char* script;  // a service script, lines separated by '|'
-  const char* asked;   // in order: status, stop, start, or control-7 (a command that does nothing)
-};
-
-// clang-format off
-const Row kRows[] = {
-  {"status 0 running # a comment",                                  "status"},
-  {"status 0 start-pending hint 3000",                              "status"},
-  {"status 0 stop-pending hint 3000",                               "status"},
-  {"status 0 stopped",                                              "status stop"},
-  {"open-error 2",                                                  "status stop start"},
-  {"service OtherService|status 0 running",                         "status"},
-  {"manager-error 111",                                             "status stop start"},
-  {"status 0 running|query-error 5",                                "status stop start"},
-  {"status 0 running|query-error 5 from 2",                         "stop"},
-  // a stop already pending: a tenth of the hint per pass, within 1 to 10 s
-  {"status 0 stop-pending hint 2000|status 12000 stopped",          "stop"},
-  {"status 0 stop-pending hint 200000|status 12000 stopped",        "stop"},
-  {"status 0 stop-pending hint 0|status 12000 stopped",             "stop"},
-  {"status 0 stop-pending hint 10000|status 12000 stopped",         "stop"},
-  {"status 0 stop-pending hint 100000|status 12000 stopped",        "stop"},
-  {"status 0 stop-pending hint 50000",                              "stop"},
-  // after the stop request the whole hint per pass, 30 s in all
-  {"status 0 running|stop-status 0 stop-pending hint 3000|stop-status 7000 stopped", "stop status"},
-  {"status 0 running|stop-status 0 stop-pending hint 3000",         "stop"},
-  {"status 0 running|stop-status 0 stop-pending hint 0",            "stop"},
-  {"status 0 running|stop-status 0 stop-pending hint 600000",       "stop"},
-  {"status 0 running hint 2000",                                    "stop"},
-  {"status 0 running|stop-error 13",                                "stop status"},
-  {"status 0 running",                                              "start"},
-  {"status 0 running",                                              "control-7"},
-  {"status 0 start-pending",                                        "start"},
-  {"status 0 stopped|start-status 0 start-pending hint 20000 checkpoint 1|start-status 2000 start-pending hint 20000 checkpoint 2|start-status 5000 running", "start status"},
-  // a pending stop is waited for while its checkpoint grows
-  {"status 0 stop-pending hint 1500 checkpoint 1|status 1000 stop-pending hint 1500 checkpoint 2|status 2000 stop-pending hint 1500 checkpoint 3|status 3000 stopped|start-status 0 running", "start"},
-  {"status 0 stop-pending hint 2500 checkpoint 7",                  "start"},
-  {"status 0 stopped|start-status 0 start-pending hint 4000 checkpoint 3|start-status 3000 stopped exit 1067", "start"},
-  {"status 0 stopped|start-status 0 start-pending hint 4000 checkpoint 5", "start"},
-  {"status 0 stopped|start-error 1",                                "start"},
-  // the systemd back end on a machine without a reachable system bus
-  {"systemd",                                                       "status stop start"},
-};
-// clang-format on
-
+// Cases: the records of golden/services.txt, "<script> / <asked>": a service script with its lines
+// separated by '|', then what is asked of it in order: status, stop, start, or control-7 (a
+// command that does nothing).
 TEST(ServicesTest, ScriptedServicesGiveTheirGoldenOutcome) {
   tarvik_test::TempDir dir;
   KvoSetLogTypesForScreen(kKvoLogTypeMaskAll);
   std::string all;
-  for (const Row& row : kRows) {
-    std::string text = row.script;
+  for (const std::string& name : updater_test::GoldenNames("services.txt")) {
+    const size_t slash = name.rfind(" / ");
+    ASSERT_NE(std::string::npos, slash) << "record \"" << name << "\": no \" / \" before the steps";
+    std::string text = name.substr(0, slash);
+    std::istringstream asked(name.substr(slash + 3));
+    std::vector<std::string> steps;
+    for (std::string step; asked >> step; steps.push_back(step)) {
+      ASSERT_TRUE(step == "status" || step == "stop" || step == "start" || step == "control-7")
+          << "record \"" << name << "\": unknown step " << step;
+    }
     for (char& c : text) c = c == '|' ? '\n' : c;
     tarvik_test::WriteFile(dir.File("script"), text + "\n");
     ServiceScript script;
@@ -82,8 +48,7 @@ TEST(ServicesTest, ScriptedServicesGiveTheirGoldenOutcome) {
 
     std::string outcome;
     ::testing::internal::CaptureStdout();
-    std::istringstream asked(row.asked);
-    for (std::string step; asked >> step;) {
+    for (const std::string& step : steps) {
       if (step == "status") {
         outcome += "status " + std::to_string(CheckVestriStatus()) + "\n";
       } else {
@@ -106,7 +71,7 @@ TEST(ServicesTest, ScriptedServicesGiveTheirGoldenOutcome) {
       outcome += "\nclock " + std::to_string(backend->now()) + "\n";
     }
     outcome += updater_test::ProgramLogLines(logged);
-    all += updater_test::Record(std::string(row.script) + " / " + row.asked, outcome);
+    all += updater_test::Record(name, outcome);
   }
   ServiceManagerSetBackend(nullptr);
   KvoSetLogTypesForScreen(kKvoLogTypeMaskDefaultScreen);
