@@ -122,8 +122,8 @@ const OutcomeRow kOutcomeRows[] = {
      kKvoResultDeviceErrorDeviceNotOpen, "Begin Received Installing RestartNotified",
      "AT*E2RESET:0", "R5E/1", SilentAndNeverBack()},
     {"NeverBackFromAConfirmedRestart", BackOnTheOldRevision(), kCarried,
-     kKvoResultDeviceErrorDeviceNotOpen, "Begin Received Installing RestartConfirm",
-     "AT*E2RESET:1", "R3C01", SilentAndNeverBack()},
+     kKvoResultDeviceErrorDeviceNotOpen, "Begin Received Installing RestartConfirm", "AT*E2RESET:1",
+     "R3C01", SilentAndNeverBack()},
 };
 
 const char* const kEventNames[] = {

@@ -72,10 +72,10 @@ TEST_F(SerialTest, ListTakesCandidateLinksInNameOrderWithLowerCaseIdentity) {
   const std::string long_target = "/dev/" + std::string(70, 't');
   ASSERT_TRUE(map.Link("usb-Vendor_Modem-if02-Mgmt", "/dev/ttyACM2"));
   ASSERT_TRUE(map.Link("usb-Vendor_Modem-if00-MDM", "/dev/ttyACM0"));
-  ASSERT_TRUE(map.Link("usb-Other_Serial0", "/dev/ttyUSB0"));         // no candidate
-  ASSERT_TRUE(map.Link("pci-UsbSer-port", ".././/../ttyS4"));        // relative target
+  ASSERT_TRUE(map.Link("usb-Other_Serial0", "/dev/ttyUSB0"));           // no candidate
+  ASSERT_TRUE(map.Link("pci-UsbSer-port", ".././/../ttyS4"));           // relative target
   ASSERT_TRUE(map.Link("usb-Vendor_Modem-if00-MDM2", "/dev/ttyACM0"));  // a second link, one port
-  ASSERT_TRUE(tarvik_test::WriteFile(map.path() + "/file-mdm", ""));  // not a link
+  ASSERT_TRUE(tarvik_test::WriteFile(map.path() + "/file-mdm", ""));    // not a link
   ASSERT_TRUE(map.Link("usb-a-very-long-name-for-a-modem-port-mdm-0123456789", long_target));
 
   TlLocDeviceItem* list = nullptr;
