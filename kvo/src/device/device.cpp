@@ -89,6 +89,19 @@ KvoResult DeviceWaitForReady(KvoDeviceHandle handle) {
   return kKvoResultDeviceErrorTimeoutWhileWaitingForReady;
 }
 
+// Asks the module to restart; the caller reopens it.
+KvoResult SendReset(KvoDeviceHandle handle) {
+  DeviceAtExchange exchange;
+  if (exchange.Send(kSender, handle, "AT*E2RESET", 10) != kTlResultSuccess) {
+    return kKvoResultGeneralErrorAtError;
+  }
+  if (!exchange.Ok()) {
+    KvoLogError(kSender, "AT command failed when resetting device %u.", handle);
+    return kKvoResultDeviceErrorFailedToReset;
+  }
+  return kKvoResultSuccess;
+}
+
 // Reads the information report into the record and decides the platform.
 KvoResult IdentifyInAtMode(KvoDeviceHandle handle) {
   DeviceInformation* record = &device_information[handle];
@@ -260,16 +273,8 @@ KvoResult EnterItpMode(KvoDeviceHandle handle) {
   device_information[handle].itp_mode = kDeviceItpModeOn;
   if (!restarts_itself) {
     KvoLogInfo(kSender, "Restart device to make sure that the device is in the specified mode.");
-    {
-      DeviceAtExchange exchange;
-      if (exchange.Send(kSender, handle, "AT*E2RESET", 10) != kTlResultSuccess) {
-        return kKvoResultGeneralErrorAtError;
-      }
-      if (!exchange.Ok()) {
-        KvoLogError(kSender, "AT command failed when resetting device %u.", handle);
-        return kKvoResultDeviceErrorFailedToReset;
-      }
-    }
+    result = SendReset(handle);
+    if (result != kKvoResultSuccess) return result;
     KvoLogInfo(kSender, "Open ITP port by using the same handle.");
     const TlResult reopened = TlDeviceReOpenByhandle(handle, kReopenByHandleAttempts);
     if (reopened != kTlResultSuccess) {
@@ -468,16 +473,8 @@ KvoResult KvoDeviceReset(KvoDeviceHandle handle) {
   KvoResult result = CheckInitializedAndRange(handle);
   if (result != kKvoResultSuccess) return result;
   KvoLogInfo(kSender, "Resetting device %u...", handle);
-  {
-    DeviceAtExchange exchange;
-    if (exchange.Send(kSender, handle, "AT*E2RESET", 10) != kTlResultSuccess) {
-      return kKvoResultGeneralErrorAtError;
-    }
-    if (!exchange.Ok()) {
-      KvoLogError(kSender, "AT command failed when resetting device %u.", handle);
-      return kKvoResultDeviceErrorFailedToReset;
-    }
-  }
+  result = SendReset(handle);
+  if (result != kKvoResultSuccess) return result;
   return KvoDeviceReopen(handle, 300);
 }
 
