@@ -16,8 +16,12 @@ fi
 # ccache with a base directory records relative source paths, which gcov cannot resolve.
 unset CCACHE_BASEDIR
 
-# Old counters would add to the new run's.
-[ -d "$build_dir" ] && find "$build_dir" -name '*.gcda' -delete
+# Old counters would add to the new run's; the package generators run at build time, so their
+# output goes too, or a rebuild would not run them again and they would count as never run.
+if [ -d "$build_dir" ]; then
+  find "$build_dir" -name '*.gcda' -delete
+  find "$build_dir" -path '*_packages/packages.cpp' -delete
+fi
 scripts/setup.sh "$build_dir" -DCMAKE_BUILD_TYPE=Debug \
   -DCMAKE_C_FLAGS=--coverage -DCMAKE_CXX_FLAGS=--coverage \
   -DCMAKE_EXE_LINKER_FLAGS=--coverage -DCMAKE_SHARED_LINKER_FLAGS=--coverage
